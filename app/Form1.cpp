@@ -1,0 +1,464 @@
+#include "app/Form1.h"
+
+#include "app/ApplicationTitle.h"
+#include "app/PathUtil.h"
+#include "app/Pointers.h"
+#include "app/Settings.h"
+#include "app/Widgets.h"
+#include "lists/FileList.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QStringDecoder>
+
+// The resources live in a static library: make sure the linker keeps them.
+static void initResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace {
+
+const char kListToolTipInput[] =
+    "Drag and drop files here. Double-click item to remove it. Move | line to right and out of "
+    "window to reveal full names.";
+const char kListToolTipResult[] =
+    "Double-click item to remove it. Move | line to right and out of window to reveal full "
+    "names.";
+
+QFont windowFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(9);
+    font.setWeight(QFont::Bold);
+    return font;
+}
+
+QFont buttonFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(11.25);
+    font.setWeight(QFont::Bold);
+    return font;
+}
+
+void setWhiteBackground(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+}  // namespace
+
+Form1::Form1(Platform& platform, SettingsStore& settings, QString programFolder, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      platform_(platform),
+      settings_(settings),
+      programFolder_(std::move(programFolder)) {
+    ApplicationTitle = QStringLiteral("Brellix");
+    initResources();
+    buildControls();
+    wireEvents();
+    Form_Load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildControls() {
+    setObjectName(QStringLiteral("Form1"));
+    setFont(windowFont());
+    setFixedSize(Twips(8040), Twips(9555));
+    setWhiteBackground(this, Qt::white);
+    setMouseTracking(true);
+
+    const auto button = [this](const char* name, const char* caption, int left, int top,
+                               int width) {
+        auto* b = new QPushButton(QString::fromUtf8(caption), this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(Twips(left), Twips(top), Twips(width), Twips(405));
+        b->setFont(buttonFont());
+        b->setAutoDefault(false);
+        return b;
+    };
+    const auto list = [this](const char* name, const char* toolTip, int top) {
+        auto* l = new FileList(this);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setGeometry(Twips(120), Twips(top), Twips(7800), Twips(1575));
+        l->setToolTip(QString::fromUtf8(toolTip));
+        return l;
+    };
+
+    PushButton8 = button("PushButton8", "Help", 120, 120, 7800);
+    ListView1 = list("ListView1", kListToolTipInput, 615);
+    PushButton5 = button("PushButton5", "Add XML File(s)", 120, 2280, 3840);
+    PushButton3 = button("PushButton3", "Add All XML File(s) In Folder", 4080, 2280, 3840);
+    PushButton11 = button("PushButton11", "Clear List", 120, 2790, 3840);
+    PushButton7 = button("PushButton7", "Load Sample/Example Files", 4080, 2790, 3840);
+
+    Frame1 = new QGroupBox(QStringLiteral("Option For Invalid Results"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(Twips(120), Twips(3300), Twips(7800), Twips(735));
+    Frame1->setMouseTracking(true);
+    setWhiteBackground(Frame1, Qt::white);
+    // A frame whose caption sits on its top border, filled with the window colour.
+    Frame1->setStyleSheet(QStringLiteral(
+        "QGroupBox { background: palette(window); border: 1px solid #a0a0a0; border-radius: 2px;"
+        " margin-top: 7px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 7px; padding: 0 3px; background: palette(window); }"));
+    Check1 = new OptionCheckBox(QStringLiteral("Show XML error message in invalid results"),
+                                Frame1);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    Check1->setGeometry(Twips(240), Twips(300), Twips(4215), Twips(255));
+    setWhiteBackground(Check1, Qt::white);
+
+    PushButton4 = button("PushButton4", "Start Checking", 120, 4150, 7800);
+    ListView2 = list("ListView2", kListToolTipResult, 4680);
+    PushButton6 = button("PushButton6", "Save Results", 120, 6345, 3840);
+    PushButton9 = button("PushButton9", "Clear List", 4080, 6345, 3840);
+    ListView3 = list("ListView3", kListToolTipResult, 6840);
+    PushButton1 = button("PushButton1", "Save Results", 120, 8505, 3840);
+    PushButton2 = button("PushButton2", "Clear List", 4080, 8505, 3840);
+
+    ProgressBar1 = new TextProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(Twips(120), Twips(9030), Twips(7800), Twips(405));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(true);
+    ProgressBar1->setAlignment(Qt::AlignCenter);
+    ProgressBar1->setText(QStringLiteral("Progress Bar"));
+
+    // The pointer stays as it is over the check box and the progress bar.
+    Check1->setAttribute(Qt::WA_NoMousePropagation);
+    ProgressBar1->setAttribute(Qt::WA_NoMousePropagation);
+    ProgressBar1->setFocusPolicy(Qt::NoFocus);
+
+    // The input list takes drops; only its own handlers decide what a drop does.
+    ListView1->setAcceptDrops(true);
+    ListView1->viewport()->setAcceptDrops(true);
+    ListView1->setDragDropMode(QAbstractItemView::DropOnly);
+    ListView1->setDragEnabled(false);
+
+    // Keyboard focus order.
+    QWidget* order[] = {ListView1,   PushButton5, PushButton3, PushButton11, PushButton7,
+                        PushButton4, ListView2,   PushButton6, PushButton9,  ListView3,
+                        PushButton1, PushButton2, Check1,      PushButton8};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        QWidget::setTabOrder(order[i], order[i + 1]);
+    ListView1->setFocus();
+}
+
+void Form1::wireEvents() {
+    for (QPushButton* b : {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5,
+                           PushButton6, PushButton7, PushButton8, PushButton9, PushButton11}) {
+        b->setMouseTracking(true);
+        b->setAttribute(Qt::WA_NoMousePropagation);
+        b->installEventFilter(this);
+    }
+    for (FileList* l : {ListView1, ListView2, ListView3}) {
+        l->viewport()->setMouseTracking(true);
+        l->viewport()->installEventFilter(this);
+        l->installEventFilter(this);
+    }
+    Frame1->installEventFilter(this);
+
+    const auto click = [this](QPushButton* b, void (Form1::*handler)()) {
+        connect(b, &QPushButton::clicked, this, handler);
+    };
+    click(PushButton1, &Form1::PushButton1_Click);
+    click(PushButton2, &Form1::PushButton2_Click);
+    click(PushButton3, &Form1::PushButton3_Click);
+    click(PushButton4, &Form1::PushButton4_Click);
+    click(PushButton5, &Form1::PushButton5_Click);
+    click(PushButton6, &Form1::PushButton6_Click);
+    click(PushButton7, &Form1::PushButton7_Click);
+    click(PushButton8, &Form1::PushButton8_Click);
+    click(PushButton9, &Form1::PushButton9_Click);
+    click(PushButton11, &Form1::PushButton11_Click);
+    connect(Check1, &QCheckBox::stateChanged, this,
+            [this] { unguarded("Check1_Click", [this] { Check1_Click(); }); });
+    connect(ListView1, &QAbstractItemView::pressed, this,
+            [this] { unguarded("ListView1_ItemClick", [this] { ListView1_ItemClick(); }); });
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseMove || type == QEvent::Enter) {
+        if (auto* b = qobject_cast<QPushButton*>(watched)) {
+            Q_UNUSED(b);
+            unguarded("PushButton_MouseMove", [this] { PushButton_MouseMove(); });
+            return false;
+        }
+        if (watched == Frame1 && type == QEvent::MouseMove) {
+            unguarded("Frame1_MouseMove", [this] { Frame1_MouseMove(); });
+            return false;
+        }
+    }
+
+    if (watched == ListView1->viewport()) {
+        switch (type) {
+            case QEvent::MouseButtonPress: {
+                auto* e = static_cast<QMouseEvent*>(event);
+                return unguarded("ListView1_MouseDown", [&] {
+                    return ListView1_MouseDown(e->button(), e->modifiers(), e->position().toPoint());
+                });
+            }
+            case QEvent::MouseMove: {
+                auto* e = static_cast<QMouseEvent*>(event);
+                return unguarded("ListView1_MouseMove", [&] {
+                    return ListView1_MouseMove(e->buttons(), e->position().toPoint());
+                });
+            }
+            case QEvent::MouseButtonRelease: {
+                auto* e = static_cast<QMouseEvent*>(event);
+                return unguarded("ListView1_MouseUp", [&] {
+                    return ListView1_MouseUp(e->button(), e->position().toPoint());
+                });
+            }
+            case QEvent::MouseButtonDblClick:
+                // The first press of the double-click has selected the row; the list must not
+                // act on the double-click itself, or it would select the row that moved up.
+                unguarded("ListView1_DblClick", [this] { ListView1_DblClick(); });
+                return true;
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* e = static_cast<QDragMoveEvent*>(event);
+                const bool allowed = unguarded("ListView1_OLEDragOver",
+                                               [&] { return ListView1_OLEDragOver(e->mimeData()); });
+                if (allowed)
+                    e->acceptProposedAction();
+                else
+                    e->ignore();
+                return true;
+            }
+            case QEvent::Drop: {
+                auto* e = static_cast<QDropEvent*>(event);
+                e->acceptProposedAction();
+                unguarded("ListView1_OLEDragDrop", [&] { ListView1_OLEDragDrop(e->mimeData()); });
+                return true;
+            }
+            default:
+                return false;
+        }
+    }
+    for (int n = 2; n <= 3; ++n) {
+        FileList* list = n == 2 ? ListView2 : ListView3;
+        if (watched == list->viewport()) {
+            if (type == QEvent::MouseMove) {
+                unguarded(n == 2 ? "ListView2_MouseMove" : "ListView3_MouseMove", [&] {
+                    n == 2 ? ListView2_MouseMove() : ListView3_MouseMove();
+                });
+                return false;
+            }
+            if (type == QEvent::MouseButtonDblClick) {
+                unguarded(n == 2 ? "ListView2_DblClick" : "ListView3_DblClick", [&] {
+                    n == 2 ? ListView2_DblClick() : ListView3_DblClick();
+                });
+                return true;
+            }
+            return false;
+        }
+        if (watched == list && type == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            unguarded(n == 2 ? "ListView2_KeyDown" : "ListView3_KeyDown", [&] {
+                n == 2 ? ListView2_KeyDown(key) : ListView3_KeyDown(key);
+            });
+            return key == Qt::Key_Delete;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up
+
+void Form1::Form_Load() {
+    Guard guard = guardOf(QStringLiteral("Form_Load"));
+    guard.step(100, [this] { ApplyWindowSkin(); });
+    const QString handPicture = programFolder_ + QStringLiteral("/HAND-M.CUR");
+    if (guard.test(104, [&] { return FileExists(handPicture); }))
+        guard.step(106, [&] { customPointer_ = LoadPointerFile(handPicture); });
+    guard.step(126, [this] { setWindowTitle(QStringLiteral("Brellix")); });
+    guard.step(126, [this] {
+        const QIcon icon(QStringLiteral(":/brellix.ico"));
+        if (icon.isNull())
+            throw StepFailure(QStringLiteral("The application icon could not be loaded"));
+        setWindowIcon(icon);
+    });
+    guard.step(126, [this] { SetApplicationTitle(); });
+    const int column = Twips(7300);
+    guard.step(128, [this] { ListView1->addColumn(QStringLiteral("XML File(s)")); });
+    guard.step(130, [&] { ListView1->setColumnWidth(0, column); });
+    guard.step(132, [this] { ListView2->addColumn(QStringLiteral(" Valid XML File(s)")); });
+    guard.step(134, [&] { ListView2->setColumnWidth(0, column); });
+    guard.step(136, [this] { ListView3->addColumn(QStringLiteral("Invalid XML File(s)")); });
+    guard.step(138, [&] { ListView3->setColumnWidth(0, column); });
+    guard.step(140, [this] {
+        const QString stored = settings_.read(QStringLiteral("Check1"), QStringLiteral("1"));
+        bool isNumber = false;
+        const int value = stored.trimmed().toInt(&isNumber);
+        if (!isNumber)
+            throw StepFailure(
+                QStringLiteral("Type mismatch: the stored \"Check1\" value \"%1\" is not a number")
+                    .arg(stored));
+        Check1->setValue(value);
+    });
+}
+
+void Form1::ApplyWindowSkin() {
+    const QString skinFile = programFolder_ + QStringLiteral("/x/o.cjs");
+    const QFileInfo info(skinFile);
+    if (!info.exists() || !info.isFile() || info.isHidden())
+        return;
+    const QColor buttonFace = QGuiApplication::palette().color(QPalette::Button);
+    setWhiteBackground(this, buttonFace);
+    setWhiteBackground(Frame1, buttonFace);
+    setWhiteBackground(Check1, buttonFace);
+
+    QFile file(skinFile);
+    if (!file.open(QIODevice::ReadOnly))
+        throw StepFailure(QStringLiteral("The skin file %1 could not be opened: %2")
+                              .arg(skinFile, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw StepFailure(QStringLiteral("The skin file %1 could not be read: %2")
+                              .arg(skinFile, file.errorString()));
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString styleSheet = utf8(bytes);
+    if (utf8.hasError())
+        throw StepFailure(QStringLiteral("The skin file %1 is not UTF-8 text").arg(skinFile));
+    setStyleSheet(styleSheet);
+}
+
+void Form1::SetApplicationTitle() {
+    ApplicationTitle = ApplicationTitleFor(QStringLiteral("Brellix"));
+}
+
+void Form1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (centred_)
+        return;
+    centred_ = true;
+    if (const QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// End
+
+void Form1::closeEvent(QCloseEvent* event) {
+    event->accept();
+    Form_Unload();
+}
+
+void Form1::Form_Unload() {
+    unloaded_ = true;
+    platform_.endProgram();
+}
+
+bool Form1::PumpEvents() {
+    if (!unloaded_)
+        QCoreApplication::processEvents();
+    return !unloaded_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pointers
+
+void Form1::SetWindowPointer(WindowPointer pointer) {
+    pointer_ = pointer;
+    switch (pointer) {
+        case WindowPointer::Default:
+            unsetCursor();
+            break;
+        case WindowPointer::Busy:
+            setCursor(Qt::WaitCursor);
+            break;
+        case WindowPointer::Custom:
+            setCursor(customPointer_);
+            break;
+    }
+}
+
+void Form1::mouseMoveEvent(QMouseEvent* event) {
+    unguarded("Form_MouseMove", [this] { Form_MouseMove(); });
+    QWidget::mouseMoveEvent(event);
+}
+
+void Form1::Form_MouseMove() {
+    if (!IsBusy())
+        SetWindowPointer(WindowPointer::Default);
+}
+
+void Form1::PushButton_MouseMove() {
+    if (!IsBusy())
+        SetWindowPointer(WindowPointer::Custom);
+}
+
+void Form1::Frame1_MouseMove() {
+    Form_MouseMove();
+}
+
+void Form1::ListView2_MouseMove() {
+    Form_MouseMove();
+}
+
+void Form1::ListView3_MouseMove() {
+    Form_MouseMove();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Help and the option
+
+QString Form1::helpAddress() {
+    return QStringLiteral("https://www.w3schools.com/xml/xml_validator.asp");
+}
+
+void Form1::PushButton8_Click() {
+    Guard guard = guardOf(QStringLiteral("PushButton8_Click"));
+    QString address;
+    guard.step(100, [&] { address = helpAddress(); });
+    bool open = true;
+    guard.step(102, [&] {
+        const QString question =
+            QStringLiteral("This software will syntax-check your multiple XML files just like ") +
+            address + QStringLiteral(".\r\rWould you like to open the web site ") + address +
+            QStringLiteral(" ?");
+        open = MsgBox(question, MessageButtons::YesNo) == MessageAnswer::Yes;
+    });
+    if (!open)
+        return;
+    guard.step(104, [&] { platform_.openUrl(QUrl(address)); });
+}
+
+void Form1::Check1_Click() {
+    settings_.write(QStringLiteral("Check1"), QString::number(Check1->value()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shared services
+
+MessageAnswer Form1::MsgBox(const QString& text, MessageButtons buttons) {
+    return platform_.showMessage(this, text, ApplicationTitle, buttons, MessageIcon::None);
+}
+
+void Form1::reportUnguardedFailure(const char* handler) {
+    const QString description = CurrentExceptionDescription();
+    ReportApplicationError(platform_, this, description,
+                           Form1Location(QString::fromLatin1(handler)), 0);
+}

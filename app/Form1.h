@@ -1,0 +1,171 @@
+#pragma once
+// The main window. Its controls keep their designer names; each control event has one handler,
+// named after the control and the event. The handlers are defined in the folder of the
+// subsystem that owns them: app/ (start-up, pointers, Help, the option), check/ (the checking
+// run), lists/ (the lists and every way of filling the input list), output/ (saving).
+
+#include "app/ErrorReport.h"
+#include "app/Platform.h"
+
+#include <QCursor>
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+
+class FileList;
+class OptionCheckBox;
+class QGroupBox;
+class QMimeData;
+class QPushButton;
+class SettingsStore;
+class TextProgressBar;
+
+// The main window's pointer; the busy state doubles as the program's busy flag.
+enum class WindowPointer { Default, Busy, Custom };
+
+class Form1 final : public QWidget {
+    Q_OBJECT
+public:
+    // Builds the window and runs its load step. `programFolder` is the folder that holds the
+    // program's data files (the folder of the executable when the program runs).
+    Form1(Platform& platform, SettingsStore& settings, QString programFolder,
+          QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Controls, in the order of their place in the keyboard focus order where they have one.
+    FileList* ListView1;
+    QPushButton* PushButton5;
+    QPushButton* PushButton3;
+    QPushButton* PushButton11;
+    QPushButton* PushButton7;
+    QPushButton* PushButton4;
+    FileList* ListView2;
+    QPushButton* PushButton6;
+    QPushButton* PushButton9;
+    FileList* ListView3;
+    QPushButton* PushButton1;
+    QPushButton* PushButton2;
+    QGroupBox* Frame1;
+    OptionCheckBox* Check1;
+    TextProgressBar* ProgressBar1;
+    QPushButton* PushButton8;
+
+    // The title of every message box and input box that names no title of its own.
+    QString ApplicationTitle;
+
+    // --- start-up, pointers, Help, the option ------------------------------------------------
+    void Form_Load();
+    void Form_Unload();
+    void Form_MouseMove();
+    void PushButton_MouseMove();
+    void PushButton8_Click();
+    void Check1_Click();
+    void ApplyWindowSkin();
+    void SetApplicationTitle();
+
+    // --- checking ----------------------------------------------------------------------------
+    void PushButton4_Click();
+
+    // --- the three lists ---------------------------------------------------------------------
+    void ListView1_DblClick();
+    void ListView2_DblClick();
+    void ListView3_DblClick();
+    // keyCode: the Qt key pressed (Qt::Key_Delete removes the selected row).
+    void ListView2_KeyDown(int keyCode);
+    void ListView3_KeyDown(int keyCode);
+    void PushButton11_Click();
+    void PushButton9_Click();
+    void PushButton2_Click();
+
+    // --- filling the input list --------------------------------------------------------------
+    void PushButton5_Click();
+    void PushButton3_Click();
+    // True when the dragged data can be dropped on the input list.
+    bool ListView1_OLEDragOver(const QMimeData* data);
+    void ListView1_OLEDragDrop(const QMimeData* data);
+    void PushButton7_Click();
+
+    // --- reordering the input list and the lists' pointers -----------------------------------
+    // The mouse handlers of the input list get positions in its viewport's coordinates and
+    // return true when they consumed the event (the list then does not act on it itself).
+    bool ListView1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
+    void ListView1_ItemClick();
+    bool ListView1_MouseMove(Qt::MouseButtons buttons, QPoint pos);
+    bool ListView1_MouseUp(Qt::MouseButton button, QPoint pos);
+    void ListView2_MouseMove();
+    void ListView3_MouseMove();
+    void Frame1_MouseMove();
+
+    // --- saving ------------------------------------------------------------------------------
+    void PushButton6_Click();
+    void PushButton1_Click();
+
+    // --- shared services of the window -------------------------------------------------------
+    WindowPointer windowPointer() const { return pointer_; }
+    void SetWindowPointer(WindowPointer pointer);
+    bool IsBusy() const { return pointer_ == WindowPointer::Busy; }
+    // The hand shown over the push buttons (the picture loaded at start, or the platform's).
+    const QCursor& customPointer() const { return customPointer_; }
+
+    // Lets pending window events run once. Returns false when the window was closed meanwhile:
+    // the caller's loop must then stop at once.
+    bool PumpEvents();
+    bool unloaded() const { return unloaded_; }
+
+    // A message box without icon, titled with ApplicationTitle.
+    MessageAnswer MsgBox(const QString& text, MessageButtons buttons = MessageButtons::Ok);
+    // The step runner of one of the window's guarded procedures.
+    Guard guardOf(const QString& procedure) { return Guard(platform_, this, Form1Location(procedure)); }
+    // Runs an unguarded handler; a failure inside it is shown in the "Application Error" box
+    // with the handler's name and line 0 instead of ending the program.
+    template <class F>
+    auto unguarded(const char* handler, F&& body) -> decltype(body());
+
+    Platform& platform() { return platform_; }
+    SettingsStore& settings() { return settings_; }
+    const QString& programFolder() const { return programFolder_; }
+
+    // The reference page that "Help" offers.
+    static QString helpAddress();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void wireEvents();
+    void reportUnguardedFailure(const char* handler);
+
+    Platform& platform_;
+    SettingsStore& settings_;
+    QString programFolder_;
+    WindowPointer pointer_ = WindowPointer::Default;
+    QCursor customPointer_{Qt::PointingHandCursor};
+    bool unloaded_ = false;
+    bool centred_ = false;
+
+public:
+    // State of the input list's reordering by dragging.
+    bool listButtonDown = false;
+    int draggedRow = 0;  // 0: none
+};
+
+template <class F>
+auto Form1::unguarded(const char* handler, F&& body) -> decltype(body()) {
+    try {
+        return body();
+    } catch (...) {
+        reportUnguardedFailure(handler);
+        if constexpr (!std::is_void_v<decltype(body())>)
+            return decltype(body()){};
+    }
+}
+
+// Twips (1/1440 inch) to the window's logical pixels: 15 twips are one pixel at 96 dpi, and
+// Qt scales logical pixels to the screen's resolution.
+constexpr int Twips(int twips) {
+    return (twips + 7) / 15;
+}

@@ -1,0 +1,98 @@
+#include "app/Platform.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QProcess>
+
+#include <cstdio>
+#include <unistd.h>
+
+QString ToDisplayLineBreaks(const QString& text) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
+MessageAnswer DesktopPlatform::showMessage(QWidget* owner, const QString& text,
+                                           const QString& title, MessageButtons buttons,
+                                           MessageIcon icon) {
+    QMessageBox box(owner);
+    box.setWindowTitle(title);
+    box.setText(ToDisplayLineBreaks(text));
+    box.setTextFormat(Qt::PlainText);
+    box.setIcon(icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
+    if (buttons == MessageButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return MessageAnswer::Ok;
+}
+
+QString DesktopPlatform::inputBox(QWidget* owner, const QString& prompt, const QString& title,
+                                  const QString& defaultText) {
+    bool ok = false;
+    const QString text = QInputDialog::getText(owner, title, ToDisplayLineBreaks(prompt),
+                                               QLineEdit::Normal, defaultText, &ok);
+    return ok ? text : QString();
+}
+
+QStringList DesktopPlatform::openFileNames(QWidget* owner, const QString& title,
+                                           const QStringList& filters) {
+    QFileDialog dialog(owner, title);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
+}
+
+QString DesktopPlatform::saveFileName(QWidget* owner, const QString& title,
+                                      const QStringList& filters) {
+    QFileDialog dialog(owner, title);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+QString DesktopPlatform::chooseFolder(QWidget* owner, const QString& title,
+                                      const QString& startFolder) {
+    return QFileDialog::getExistingDirectory(owner, title, startFolder,
+                                             QFileDialog::ShowDirsOnly);
+}
+
+bool DesktopPlatform::openUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}
+
+bool DesktopPlatform::startDetached(const QString& program, const QStringList& arguments,
+                                    QString* error) {
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    if (process.startDetached())
+        return true;
+    if (error)
+        *error = process.errorString();
+    return false;
+}
+
+void DesktopPlatform::endProgram() {
+    // Closing the window ends the program wherever it is, also inside a loop that waits in its
+    // event pump. Settings are written the moment they change, so nothing is pending here.
+    std::fflush(nullptr);
+    ::_exit(0);
+}

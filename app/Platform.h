@@ -1,0 +1,74 @@
+#pragma once
+// Every modal dialog, message box, browser or process launch of the program goes through this
+// interface, so the window can be driven by tests with scripted answers.
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+class QWidget;
+
+enum class MessageButtons { Ok, YesNo };  // YesNo always has Yes as the default button
+enum class MessageIcon { None, Exclamation };
+enum class MessageAnswer { Ok, Yes, No };
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // A modal message box. `text` may hold CR, LF and CR LF; each shows as one line break.
+    virtual MessageAnswer showMessage(QWidget* owner, const QString& text, const QString& title,
+                                      MessageButtons buttons, MessageIcon icon) = 0;
+
+    // A modal input box with OK and Cancel; returns the text, or an empty text on Cancel.
+    virtual QString inputBox(QWidget* owner, const QString& prompt, const QString& title,
+                             const QString& defaultText) = 0;
+
+    // A multi-selection open dialog; returns the chosen files' full paths in the dialog's
+    // order, or nothing on Cancel.
+    virtual QStringList openFileNames(QWidget* owner, const QString& title,
+                                      const QStringList& filters) = 0;
+
+    // A save dialog without an overwrite prompt of its own and without a default extension;
+    // returns the chosen path, or an empty text on Cancel.
+    virtual QString saveFileName(QWidget* owner, const QString& title,
+                                 const QStringList& filters) = 0;
+
+    // A folder chooser opening in `startFolder` (when it exists); empty on Cancel.
+    virtual QString chooseFolder(QWidget* owner, const QString& title,
+                                 const QString& startFolder) = 0;
+
+    // Opens an address with the desktop's default handler; false when nothing could be started.
+    virtual bool openUrl(const QUrl& url) = 0;
+
+    // Starts a program without waiting for it, each argument passed as one argument.
+    // Returns false (with a reason in `error`) when the program could not be started.
+    virtual bool startDetached(const QString& program, const QStringList& arguments,
+                               QString* error) = 0;
+
+    // Ends the program at once: called when the main window is closed, possibly from inside a
+    // long loop that is waiting in its event pump.
+    virtual void endProgram() = 0;
+};
+
+// The platform of the running desktop: Qt dialogs, QMessageBox, QDesktopServices, QProcess.
+class DesktopPlatform final : public Platform {
+public:
+    MessageAnswer showMessage(QWidget* owner, const QString& text, const QString& title,
+                              MessageButtons buttons, MessageIcon icon) override;
+    QString inputBox(QWidget* owner, const QString& prompt, const QString& title,
+                     const QString& defaultText) override;
+    QStringList openFileNames(QWidget* owner, const QString& title,
+                              const QStringList& filters) override;
+    QString saveFileName(QWidget* owner, const QString& title,
+                         const QStringList& filters) override;
+    QString chooseFolder(QWidget* owner, const QString& title,
+                         const QString& startFolder) override;
+    bool openUrl(const QUrl& url) override;
+    bool startDetached(const QString& program, const QStringList& arguments,
+                       QString* error) override;
+    void endProgram() override;
+};
+
+// Message texts are composed with CR and CR LF; a Qt label wants LF.
+QString ToDisplayLineBreaks(const QString& text);

@@ -1,0 +1,84 @@
+#include "lists/FileList.h"
+
+#include "lists/FileListModel.h"
+
+#include <QHeaderView>
+
+FileList::FileList(QWidget* parent) : QTreeView(parent), model_(new FileListModel(this)) {
+    setModel(model_);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setTextElideMode(Qt::ElideNone);
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    setAllColumnsShowFocus(true);
+}
+
+int FileList::count() const {
+    return model_->count();
+}
+
+QString FileList::text(int position) const {
+    return model_->text(position);
+}
+
+QStringList FileList::texts() const {
+    return model_->texts();
+}
+
+void FileList::append(const QString& text) {
+    model_->append(text);
+}
+
+void FileList::appendAll(const QStringList& texts) {
+    model_->appendAll(texts);
+}
+
+void FileList::remove(int position) {
+    model_->remove(position);
+}
+
+void FileList::clear() {
+    model_->clear();
+}
+
+int FileList::selectedRow() const {
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    return rows.isEmpty() ? 0 : rows.constFirst().row() + 1;
+}
+
+void FileList::setText(int position, const QString& text) {
+    model_->setText(position, text);
+}
+
+void FileList::select(int position) {
+    if (position < 1 || position > count())
+        return;
+    const QModelIndex index = model_->index(position - 1);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                 QItemSelectionModel::Rows);
+}
+
+void FileList::scrollIntoView(int position) {
+    if (position < 1 || position > count())
+        return;
+    scrollTo(model_->index(position - 1), QAbstractItemView::EnsureVisible);
+}
+
+int FileList::rowAt(QPoint viewportPoint) const {
+    const QModelIndex index = indexAt(viewportPoint);
+    return index.isValid() ? index.row() + 1 : 0;
+}
+
+void FileList::addColumn(const QString& header) {
+    model_->setHeader(header);
+}
+
+QString FileList::headerText() const {
+    return model_->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString();
+}

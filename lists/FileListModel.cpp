@@ -1,0 +1,94 @@
+#include "lists/FileListModel.h"
+
+void FileListModel::append(const QString& text) {
+    const int row = count();
+    beginInsertRows({}, row, row);
+    rows_.append(text);
+    endInsertRows();
+}
+
+void FileListModel::appendAll(const QStringList& texts) {
+    if (texts.isEmpty())
+        return;
+    const int row = count();
+    beginInsertRows({}, row, row + static_cast<int>(texts.size()) - 1);
+    rows_.append(texts);
+    endInsertRows();
+}
+
+void FileListModel::remove(int position) {
+    if (position < 1 || position > count())
+        return;
+    beginRemoveRows({}, position - 1, position - 1);
+    rows_.removeAt(position - 1);
+    endRemoveRows();
+}
+
+void FileListModel::clear() {
+    beginResetModel();
+    rows_.clear();
+    rows_.squeeze();
+    endResetModel();
+}
+
+void FileListModel::setText(int position, const QString& text) {
+    if (position < 1 || position > count())
+        return;
+    rows_[position - 1] = text;
+    const QModelIndex changed = index(position - 1);
+    emit dataChanged(changed, changed);
+}
+
+void FileListModel::setHeader(const QString& header) {
+    header_ = header;
+    emit headerDataChanged(Qt::Horizontal, 0, 0);
+}
+
+QString FileListModel::displayText(const QString& text) {
+    if (!text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n')))
+        return text;
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("  \u23CE  "));
+    shown.replace(QLatin1Char('\r'), QStringLiteral("  \u23CE  "));
+    shown.replace(QLatin1Char('\n'), QStringLiteral("  \u23CE  "));
+    return shown;
+}
+
+int FileListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= count() || index.column() != 0)
+        return {};
+    const QString& text = rows_.at(index.row());
+    switch (role) {
+        case Qt::DisplayRole:
+            return displayText(text);
+        case Qt::ToolTipRole:
+            // Rows with a report show it whole; other rows leave the list's own tool tip.
+            if (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))) {
+                QString tip = text;
+                tip.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+                tip.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+                return tip;
+            }
+            return {};
+        case Qt::EditRole:
+            return text;
+        default:
+            return {};
+    }
+}
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return header_;
+    return {};
+}
+
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}

@@ -1,0 +1,5 @@
+// "Load Sample/Example Files".
+
+#include "app/Form1.h"
+
+void Form1::PushButton7_Click() {}
