@@ -37,8 +37,8 @@ struct Mouse {
     void press(int row) { press(centre(row)); }
     void release(QPoint at) { QTest::mouseRelease(viewport(), Qt::LeftButton, {}, at); }
     void move(QPoint at, Qt::MouseButtons buttons = Qt::LeftButton) {
-        QMouseEvent event(QEvent::MouseMove, at, viewport()->mapToGlobal(at), Qt::NoButton,
-                          buttons, Qt::NoModifier);
+        QMouseEvent event(QEvent::MouseMove, at, viewport()->mapToGlobal(at), Qt::NoButton, buttons,
+                          Qt::NoModifier);
         QApplication::sendEvent(viewport(), &event);
     }
     void move(int row, Qt::MouseButtons buttons = Qt::LeftButton) { move(centre(row), buttons); }
