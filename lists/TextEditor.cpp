@@ -61,26 +61,12 @@ QString unescapeString(const QString& value) {
             continue;
         }
         const QChar next = value[i + 1];
-        switch (next.unicode()) {
-            case 's':
-                out += QLatin1Char(' ');
-                break;
-            case 'n':
-                out += QLatin1Char('\n');
-                break;
-            case 't':
-                out += QLatin1Char('\t');
-                break;
-            case 'r':
-                out += QLatin1Char('\r');
-                break;
-            case '\\':
-                out += QLatin1Char('\\');
-                break;
-            default:
-                out += c;
-                out += next;
-                break;
+        const qsizetype escape = QStringLiteral("sntr\\").indexOf(next);
+        if (escape >= 0) {
+            out += QStringLiteral(" \n\t\r\\")[escape];
+        } else {
+            out += c;
+            out += next;
         }
         ++i;
     }
