@@ -8,6 +8,7 @@
 #include "app/Platform.h"
 
 #include <QCursor>
+#include <QPersistentModelIndex>
 #include <QPoint>
 #include <QString>
 #include <QWidget>
@@ -150,7 +151,9 @@ private:
 public:
     // State of the input list's reordering by dragging.
     bool listButtonDown = false;
-    int draggedRow = 0;  // 0: none
+    // The dragged row of the input list; it turns invalid when the row is removed or the list
+    // is cleared.
+    QPersistentModelIndex draggedRow;
 };
 
 template <class F>

@@ -1,0 +1,51 @@
+#pragma once
+// Which program this desktop uses to open a file as plain text, found the way a freedesktop.org
+// desktop finds it: the default application for "text/plain" in the mimeapps.list files, its
+// .desktop entry and that entry's Exec line; then a well-known editor on the PATH; then any
+// installed application that declares it opens "text/plain". Terminal programs are passed over:
+// started without a terminal they would show nothing.
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// The command line that opens one file: the program's absolute path and its arguments, the
+// file being exactly one of them.
+struct EditorCommand {
+    QString program;
+    QStringList arguments;
+};
+
+// What the lookup reads, so that tests can set up a desktop of their own.
+struct DesktopEnvironment {
+    QString configHome;      // $XDG_CONFIG_HOME, default ~/.config
+    QStringList configDirs;  // $XDG_CONFIG_DIRS, default /etc/xdg
+    QString dataHome;        // $XDG_DATA_HOME, default ~/.local/share
+    QStringList dataDirs;    // $XDG_DATA_DIRS, default /usr/local/share:/usr/share
+    QStringList desktops;    // $XDG_CURRENT_DESKTOP, lower case, e.g. {"ubuntu", "gnome"}
+    // A program name or path to the absolute path of an executable file, or empty.
+    std::function<QString(const QString&)> findProgram;
+
+    // The environment of the running process.
+    static DesktopEnvironment current();
+};
+
+// The command that opens `file` in the desktop's plain-text editor, or nothing when this
+// desktop has none.
+std::optional<EditorCommand> TextEditorCommand(const QString& file,
+                                               const DesktopEnvironment& environment);
+
+// The desktop file ids that the mimeapps.list files name as defaults for a MIME type, most
+// preferred first, the added associations after them.
+QStringList PreferredApplications(const QString& mimeType, const DesktopEnvironment& environment);
+
+// Splits a .desktop Exec value (already unescaped as a string) into arguments by the desktop
+// entry quoting rules. Nothing when the quoting is broken.
+std::optional<QStringList> SplitExecValue(const QString& exec);
+
+// The arguments of an Exec line for opening `file`, field codes expanded; the file is appended
+// when the line has no field code for it. `name`, `icon` and `entryPath` serve %c, %i and %k.
+QStringList ExpandExecArguments(const QStringList& exec, const QString& file, const QString& name,
+                                const QString& icon, const QString& entryPath);

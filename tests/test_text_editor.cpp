@@ -1,0 +1,139 @@
+// Finding the desktop's plain-text editor from the freedesktop.org configuration files.
+
+#include "lists/TextEditor.h"
+#include "tests/support/TestEnv.h"
+
+#include <QSet>
+#include <QTest>
+
+namespace {
+
+const QString kFile = QStringLiteral("/home/ann/My Samples/a b.xml");
+
+// A desktop in a scratch folder, whose installed programs live in /bin of nowhere.
+struct FakeDesktop {
+    TestEnv env;
+    QSet<QString> programs;
+
+    DesktopEnvironment environment() const {
+        DesktopEnvironment e;
+        e.configHome = env.path("config");
+        e.configDirs = {env.path("etc/xdg")};
+        e.dataHome = env.path("local/share");
+        e.dataDirs = {env.path("usr/local/share"), env.path("usr/share")};
+        e.findProgram = [programs = programs](const QString& name) {
+            const QString path = name.startsWith('/') ? name : "/bin/" + name;
+            return programs.contains(path) ? path : QString();
+        };
+        return e;
+    }
+    void write(const QString& name, const QString& text) { env.write(name, text.toUtf8()); }
+    void application(const QString& folder, const QString& id, const QString& entry) {
+        write(folder + "/applications/" + id, "[Desktop Entry]\nType=Application\n" + entry);
+    }
+    std::optional<EditorCommand> editor() const { return TextEditorCommand(kFile, environment()); }
+};
+
+void compareCommand(const std::optional<EditorCommand>& actual, const QString& program,
+                    const QStringList& arguments) {
+    QVERIFY(actual.has_value());
+    QCOMPARE(actual->program, program);
+    QCOMPARE(actual->arguments, arguments);
+}
+
+}  // namespace
+
+class TestTextEditor : public QObject {
+    Q_OBJECT
+private slots:
+    void userDefaultComesBeforeTheSystemsAndTheDesktopsOwnFirst() {
+        FakeDesktop d;
+        d.programs = {"/bin/scribe", "/bin/quill", "/bin/kwrite"};
+        d.write("usr/share/applications/mimeapps.list",
+                "[Default Applications]\ntext/plain=quill.desktop\n");
+        d.write("config/mimeapps.list",
+                "# mine\n[Added Associations]\ntext/plain=quill.desktop;\n"
+                "[Default Applications]\ntext/html=quill.desktop\ntext/plain=scribe.desktop;\n");
+        d.application("local/share", "scribe.desktop",
+                      "Name=Scribe\nExec=scribe --new-window %U\n");
+        d.application("usr/share", "quill.desktop", "Name=Quill\nExec=quill %f\n");
+        compareCommand(d.editor(), "/bin/scribe", {"--new-window", kFile});
+        QCOMPARE(PreferredApplications("text/plain", d.environment()),
+                 QStringList({"scribe.desktop", "quill.desktop"}));
+
+        // The desktop's own list wins over the plain one of the same folder.
+        d.write("config/kde-mimeapps.list", "[Default Applications]\ntext/plain=quill.desktop\n");
+        DesktopEnvironment kde = d.environment();
+        kde.desktops = {"kde"};
+        compareCommand(TextEditorCommand(kFile, kde), "/bin/quill", {kFile});
+    }
+
+    void unusableEntriesArePassedOver() {
+        FakeDesktop d;
+        d.programs = {"/bin/vim", "/bin/ghost", "/bin/fine"};
+        d.write("etc/xdg/mimeapps.list",
+                "[Default Applications]\ntext/plain=absent.desktop;vim.desktop;hidden.desktop;"
+                "gone.desktop;tried.desktop;broken.desktop;link.desktop;kde4-fine.desktop\n");
+        d.application("usr/share", "vim.desktop", "Exec=vim %F\nTerminal=true\n");
+        d.application("usr/share", "hidden.desktop", "Exec=ghost %F\nHidden=true\n");
+        d.application("usr/share", "gone.desktop", "Exec=/opt/gone/bin/gone %F\n");
+        d.application("usr/share", "tried.desktop", "TryExec=missing\nExec=ghost %F\n");
+        d.application("usr/share", "broken.desktop", "Exec=\"ghost %F\n");
+        d.write("usr/share/applications/link.desktop", "[Desktop Entry]\nType=Link\nExec=ghost\n");
+        // A vendor folder: kde4-fine.desktop is kde4/fine.desktop.
+        d.application("usr/share", "kde4/fine.desktop", "Exec=fine\n");
+        compareCommand(d.editor(), "/bin/fine", {kFile});
+    }
+
+    void withoutADefaultAKnownEditorThenAnyDeclaringApplication() {
+        FakeDesktop d;
+        d.programs = {"/bin/mousepad", "/bin/writer", "/bin/vim"};
+        d.write("usr/share/applications/mimeinfo.cache",
+                "[MIME Cache]\ntext/plain=vim.desktop;writer.desktop;\n");
+        d.application("usr/share", "vim.desktop", "Exec=vim %F\nTerminal=true\n");
+        d.application("usr/share", "writer.desktop", "Exec=writer --view %U\n");
+        compareCommand(d.editor(), "/bin/mousepad", {kFile});
+
+        d.programs.remove("/bin/mousepad");
+        compareCommand(d.editor(), "/bin/writer", {"--view", kFile});
+
+        d.programs.remove("/bin/writer");
+        QVERIFY(!d.editor().has_value());
+    }
+
+    void execLinesFollowTheQuotingRules() {
+        QCOMPARE(SplitExecValue("  a   b\tc "), QStringList({"a", "b", "c"}));
+        QCOMPARE(SplitExecValue(
+                     "\"/opt/My Editor/ed\" --title \"say \\\"hi\\\" \\$HOME \\\\ \\`x\\`\" \"\""),
+                 QStringList({"/opt/My Editor/ed", "--title", "say \"hi\" $HOME \\ `x`", ""}));
+        QCOMPARE(SplitExecValue("pre\"fix and\"post"), QStringList({"prefix andpost"}));
+        QCOMPARE(SplitExecValue("ed \"open"), std::nullopt);
+
+        // Through an entry: the string escapes come first, then the quoting.
+        FakeDesktop d;
+        d.programs = {"/opt/My Editor/ed"};
+        d.write("config/mimeapps.list", "[Default Applications]\ntext/plain=ed.desktop\n");
+        d.application("local/share", "ed.desktop",
+                      "Exec=\"/opt/My Editor/ed\" --title=\"C:\\\\\\\\x\"\\s%f\n");
+        compareCommand(d.editor(), "/opt/My Editor/ed", {"--title=C:\\x", kFile});
+    }
+
+    void fieldCodesAreExpanded() {
+        const QString file = "/tmp/100%f %F.xml";  // codes in the file name stay as they are
+        const auto expand = [&](const QStringList& exec, const QString& icon = "ed-icon") {
+            return ExpandExecArguments(exec, file, "Ed", icon,
+                                       "/usr/share/applications/ed.desktop");
+        };
+        QCOMPARE(expand({"%F"}), QStringList({file}));
+        QCOMPARE(expand({"--file=%u", "%%x"}), QStringList({"--file=" + file, "%x"}));
+        QCOMPARE(expand({"%i", "--name", "%c", "%k"}),
+                 QStringList({"--icon", "ed-icon", "--name", "Ed",
+                              "/usr/share/applications/ed.desktop", file}));
+        QCOMPARE(expand({"%i", "%d", "%m", "-x%D", "%U"}, ""), QStringList({"-x", file}));
+        QCOMPARE(expand({"--new"}), QStringList({"--new", file}));
+        QCOMPARE(expand({"%z"}), QStringList({"%z", file}));
+    }
+};
+
+QTEST_MAIN(TestTextEditor)
+#include "test_text_editor.moc"
