@@ -33,10 +33,10 @@ struct PointerDuringScan {
     }
 };
 
-QStringList relative(QStringList rows, const QString& root) {
-    for (QString& row : rows)
-        row = row.startsWith(root + "/") ? row.mid(root.size() + 1) : "<outside> " + row;
-    return rows;
+// Queues the answers of the extension box and the folder chooser.
+void answer(TestEnv& env, const QString& extension, const QString& folder) {
+    env.platform.inputAnswers.push_back(extension);
+    env.platform.folderAnswers.push_back(folder);
 }
 
 }  // namespace
@@ -52,8 +52,7 @@ private slots:
             tree::makeFile(root + "/" + file);
         auto form = env.makeForm();
         form->ListView1->append("/earlier/row.xml");
-        env.platform.inputAnswers = {"xml"};
-        env.platform.folderAnswers = {root};
+        answer(env, "xml", root);
         PointerDuringScan during(*form);
         QTest::mouseClick(form->PushButton3, Qt::LeftButton);
 
@@ -68,7 +67,7 @@ private slots:
         QCOMPARE(folders[0].arguments, QStringList({""}));
 
         QCOMPARE(form->ListView1->texts().first(), "/earlier/row.xml");
-        QCOMPARE(relative(form->ListView1->texts().mid(1), root),
+        QCOMPARE(tree::relative(form->ListView1->texts().mid(1), root),
                  QStringList({"a.xml", "b.XML", "sub1/one.xml", "sub2/two.xml",
                               "sub1/deep/d.XML"}));
         QVERIFY(during.seen);
@@ -87,12 +86,12 @@ private slots:
         for (const char* file : {"README", "a.xml", "b.doc", "~skip.txt", "sub/c"})
             tree::makeFile(root + "/" + file);
         auto form = env.makeForm();
-        env.platform.inputAnswers = {"*", "*"};
-        env.platform.folderAnswers = {root, root};
+        answer(env, "*", root);
+        answer(env, "*", root);
         QTest::mouseClick(form->PushButton3, Qt::LeftButton);
         QTest::mouseClick(form->PushButton3, Qt::LeftButton);
         const QStringList once = {"a.xml", "b.doc", "README", "sub/c"};
-        QCOMPARE(relative(form->ListView1->texts(), root), once + once);
+        QCOMPARE(tree::relative(form->ListView1->texts(), root), once + once);
     }
 
     void answersAreRememberedAcrossARestart() {
@@ -101,15 +100,13 @@ private slots:
         tree::makeFile(root + "/notes.txt");
         {
             auto form = env.makeForm();
-            env.platform.inputAnswers = {"txt"};
-            env.platform.folderAnswers = {root};
+            answer(env, "txt", root);
             QTest::mouseClick(form->PushButton3, Qt::LeftButton);
             QCOMPARE(form->ListView1->texts(), QStringList({root + "/notes.txt"}));
         }
         env.platform.calls.clear();
         auto restarted = env.makeForm();
-        env.platform.inputAnswers = {"doc"};
-        env.platform.folderAnswers = {""};  // Cancel in the chooser
+        answer(env, "doc", "");  // Cancel in the chooser
         QTest::mouseClick(restarted->PushButton3, Qt::LeftButton);
         QCOMPARE(env.platform.callsOf("input")[0].arguments, QStringList({"txt"}));
         QCOMPARE(env.platform.callsOf("folder")[0].arguments, QStringList({root}));
@@ -142,8 +139,7 @@ private slots:
         const QString root = env.path("locked");
         tree::makeFile(root + "/own.xml");
         auto form = env.makeForm();
-        env.platform.inputAnswers = {"xml"};
-        env.platform.folderAnswers = {root};
+        answer(env, "xml", root);
         {
             tree::UnlistableFolder locked(root);
             if (!locked.effective())
@@ -164,8 +160,7 @@ private slots:
         // The settings file becomes a folder: every write fails from now on.
         QVERIFY(QFile::remove(env.settings.fileName()));
         tree::makeFolder(env.settings.fileName());
-        env.platform.inputAnswers = {"xml"};
-        env.platform.folderAnswers = {root};
+        answer(env, "xml", root);
         QTest::mouseClick(form->PushButton3, Qt::LeftButton);
         QStringList lines;
         for (const PlatformCall& box : env.platform.callsOf("message")) {
@@ -195,8 +190,7 @@ private slots:
         tree::makeFile(root + "/sub/b.xml");
         auto form = env.makeForm();
         form->show();
-        env.platform.inputAnswers = {"xml"};
-        env.platform.folderAnswers = {root};
+        answer(env, "xml", root);
         QTimer::singleShot(0, form.get(), [&] { form->close(); });
         QTest::mouseClick(form->PushButton3, Qt::LeftButton);
         QVERIFY(env.platform.ended);

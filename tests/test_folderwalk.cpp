@@ -48,13 +48,6 @@ Scan scan(const QString& root, const QString& pattern, Recorder& services) {
     return result;
 }
 
-// The paths without the root folder in front, for readable comparisons.
-QStringList relative(QStringList paths, const QString& root) {
-    for (QString& p : paths)
-        p = p.startsWith(root + "/") ? p.mid(root.size() + 1) : "<outside> " + p;
-    return paths;
-}
-
 // Makes a file or folder whose name is given as raw bytes (names that are not UTF-8 text).
 void makeRaw(const QString& folder, const QByteArray& name, bool isFolder) {
     const QByteArray path = QFile::encodeName(folder) + "/" + name;
@@ -82,10 +75,10 @@ private slots:
         Recorder services;
         const Scan s = scan(r, "*.xml", services);
         QCOMPARE(s.folders.first(), r + "/");
-        QCOMPARE(relative(s.folders.mid(1), r),
+        QCOMPARE(tree::relative(s.folders.mid(1), r),
                  QStringList({"sub1/", "sub2/", "Sub3/", "sub1/deep/", "sub2/deeper/",
                               "sub1/deep/deepest/"}));
-        QCOMPARE(relative(s.rows, r),
+        QCOMPARE(tree::relative(s.rows, r),
                  QStringList({"r.xml", "sub1/s1.xml", "sub2/s2.xml", "Sub3/s3.xml",
                               "sub1/deep/d.xml", "sub2/deeper/x.xml", "sub1/deep/deepest/e.xml"}));
         QVERIFY(services.failures.isEmpty() && s.gatherFailures.isEmpty());
@@ -93,7 +86,7 @@ private slots:
         // Without recursion: the first level only.
         FolderList one{r + "/"};
         QVERIFY(GetSubDirectories2016(one, false, services));
-        QCOMPARE(relative(one.mid(1), r), QStringList({"sub1/", "sub2/", "Sub3/"}));
+        QCOMPARE(tree::relative(one.mid(1), r), QStringList({"sub1/", "sub2/", "Sub3/"}));
     }
 
     void extensionsMatchWithoutRegardToCase() {
@@ -103,12 +96,12 @@ private slots:
                                  "f.Xml", "what?.xml", "sub/g.xml"})
             tree::makeFile(r + "/" + file);
         Recorder services;
-        QCOMPARE(relative(scan(r, "*.xml", services).rows, r),
+        QCOMPARE(tree::relative(scan(r, "*.xml", services).rows, r),
                  QStringList({"a.xml", "b.XML", "f.Xml", "what?.xml", "sub/g.xml"}));
-        QCOMPARE(relative(scan(r, "*.*", services).rows, r),
+        QCOMPARE(tree::relative(scan(r, "*.*", services).rows, r),
                  QStringList({"a.xml", "b.XML", "c.txt", "e.xml.bak", "f.Xml", "noext",
                               "what?.xml", "sub/g.xml"}));
-        QCOMPARE(relative(scan(r, "*.?ml", services).rows, r),
+        QCOMPARE(tree::relative(scan(r, "*.?ml", services).rows, r),
                  QStringList({"a.xml", "b.XML", "f.Xml", "what?.xml", "sub/g.xml"}));
         // The "~" rule belongs to the gathering, not to the listing of one folder.
         QVERIFY(GetFilesInFolder(r, "*.xml").contains("~d.xml"));
@@ -167,9 +160,9 @@ private slots:
         // hidden folder is the same real folder and is not walked twice.
         Recorder services;
         const Scan s = scan(r, "*.xml", services);
-        QCOMPARE(relative(s.rows, r),
+        QCOMPARE(tree::relative(s.rows, r),
                  QStringList({".readonly.xml", "filelink.xml", ".folder/in.xml"}));
-        QCOMPARE(relative(s.folders.mid(1), r), QStringList({".folder/"}));
+        QCOMPARE(tree::relative(s.folders.mid(1), r), QStringList({".folder/"}));
     }
 
     void descendTestComparesWholeValues() {
@@ -201,14 +194,14 @@ private slots:
         tree::makeLink(".", r + "/self");
         Recorder services;
         const Scan s = scan(r, "*.xml", services);
-        QCOMPARE(relative(s.rows, r), QStringList({"top.xml", "a/f.xml", "a/b/g.xml"}));
-        QCOMPARE(relative(s.folders.mid(1), r), QStringList({"a/", "a/b/"}));
+        QCOMPARE(tree::relative(s.rows, r), QStringList({"top.xml", "a/f.xml", "a/b/g.xml"}));
+        QCOMPARE(tree::relative(s.folders.mid(1), r), QStringList({"a/", "a/b/"}));
 
         // A link whose real folder lies outside the tree is walked like a folder.
         QTemporaryDir outside;
         tree::makeFile(outside.path() + "/o.xml");
         tree::makeLink(outside.path(), r + "/ext");
-        QCOMPARE(relative(scan(r, "*.xml", services).rows, r),
+        QCOMPARE(tree::relative(scan(r, "*.xml", services).rows, r),
                  QStringList({"top.xml", "a/f.xml", "ext/o.xml", "a/b/g.xml"}));
     }
 
@@ -229,7 +222,7 @@ private slots:
         ::unlink(raw + "/raw\xfe.xml");
         ::unlink(raw + "/bad\xff/in.xml");
         ::rmdir(raw + "/bad\xff");
-        QCOMPARE(relative(s.rows, r), QStringList({"ünïcödé/in.xml"}));
+        QCOMPARE(tree::relative(s.rows, r), QStringList({"ünïcödé/in.xml"}));
         QVERIFY(services.failures.isEmpty() && s.gatherFailures.isEmpty());
     }
 
@@ -271,8 +264,8 @@ private slots:
                 QSKIP("this process can list any folder");
             s = scan(r, "*.xml", services);
         }
-        QCOMPARE(relative(s.folders.mid(1), r), QStringList({"a/", "z/"}));
-        QCOMPARE(relative(s.rows, r), QStringList({"a/a.xml", "z/z.xml"}));
+        QCOMPARE(tree::relative(s.folders.mid(1), r), QStringList({"a/", "z/"}));
+        QCOMPARE(tree::relative(s.rows, r), QStringList({"a/a.xml", "z/z.xml"}));
         QVERIFY(services.failures.isEmpty());  // no box
         QVERIFY(s.gatherFailures.isEmpty());
     }
@@ -311,7 +304,7 @@ private slots:
         QCOMPARE(text, "The event queue broke.");
         QCOMPARE(location, "in TernwickTitle2021/08/31.AddFolder.GetSubDirectories2016 ");
         QCOMPARE(number, 114);
-        QCOMPARE(relative(s.rows, r), QStringList({"a/a.xml"}));  // the walk went on
+        QCOMPARE(tree::relative(s.rows, r), QStringList({"a/a.xml"}));  // the walk went on
     }
 
     void failureWhileListingEndsThatFolderWithoutABox() {
@@ -329,7 +322,7 @@ private slots:
         const Scan s = scan(r, "*.xml", services);
         QVERIFY(services.failures.isEmpty());
         QCOMPARE(s.folders, FolderList({r + "/"}));  // kept: the failure was no listing failure
-        QCOMPARE(relative(s.rows, r), QStringList({"own.xml"}));
+        QCOMPARE(tree::relative(s.rows, r), QStringList({"own.xml"}));
     }
 
     void failureWhileKeepingFoldersShowsTheBox() {
@@ -347,7 +340,7 @@ private slots:
         QCOMPARE(services.pumps, 4);
         QCOMPARE(services.failures.size(), 1);
         QCOMPARE(std::get<2>(services.failures.first()), 156);
-        QCOMPARE(relative(s.rows, r), QStringList({"a/a.xml"}));
+        QCOMPARE(tree::relative(s.rows, r), QStringList({"a/a.xml"}));
     }
 
     void eventsRunPerFolderAndSubfolderAndTheWalkStopsWhenTold() {
@@ -418,7 +411,7 @@ private slots:
         QVERIFY(::mkfifo(QFile::encodeName(r + "/pipe.xml").constData(), 0644) == 0);
         tree::makeFolder(r + "/folder.xml");
         Recorder services;
-        QCOMPARE(relative(scan(r, "*.xml", services).rows, r), QStringList({"ok.xml"}));
+        QCOMPARE(tree::relative(scan(r, "*.xml", services).rows, r), QStringList({"ok.xml"}));
     }
 
     void gatheringReportsAFolderItCannotListAndGoesOn() {

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 #include <dirent.h>
 #include <linux/capability.h>
@@ -28,6 +29,14 @@ inline QString makeFile(const QString& path, const QByteArray& content = "<a/>\n
     if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size())
         qFatal("cannot write %s", qPrintable(path));
     return path;
+}
+
+// The paths without the root folder in front, for readable comparisons.
+inline QStringList relative(QStringList paths, const QString& root) {
+    for (QString& p : paths)
+        p = p.startsWith(root + QLatin1Char('/')) ? p.mid(root.size() + 1)
+                                                  : QStringLiteral("<outside> ") + p;
+    return paths;
 }
 
 inline void makeLink(const QString& target, const QString& link) {
