@@ -14,15 +14,15 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cstdio>
 
 #ifdef BENCH_WITH_WINDOW
+#include "app/Form1.h"
 #include "app/Settings.h"
 #include "lists/FileList.h"
 #include "tests/support/ScriptedPlatform.h"
-#include "app/Form1.h"
 #endif
 
 namespace {
@@ -68,9 +68,8 @@ class LoopWatch {
 public:
     LoopWatch() {
         timer_.setInterval(5);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            longest_ = std::max(longest_, since_.restart());
-        });
+        QObject::connect(&timer_, &QTimer::timeout,
+                         [this] { longest_ = std::max(longest_, since_.restart()); });
     }
     void start() {
         since_.start();
@@ -90,8 +89,8 @@ private:
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
-                                                                      : qgetenv("QT_QPA_PLATFORM"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir temp;
     const QString root = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temp.path();
@@ -118,10 +117,11 @@ int main(int argc, char* argv[]) {
             folders, QStringLiteral("*.xml"), [&](const QStringList& r) { rows += r.size(); },
             [](int, const QString&) {});
         const qint64 gatherMs = clock.elapsed();
-        std::printf("run %d: walk %lld ms (%lld folders, %ld event pumps), gathering %lld ms "
-                    "(%ld rows)\n",
-                    run, static_cast<long long>(walkMs), static_cast<long long>(folders.size()),
-                    services.pumps, static_cast<long long>(gatherMs), rows);
+        std::printf(
+            "run %d: walk %lld ms (%lld folders, %ld event pumps), gathering %lld ms "
+            "(%ld rows)\n",
+            run, static_cast<long long>(walkMs), static_cast<long long>(folders.size()),
+            services.pumps, static_cast<long long>(gatherMs), rows);
     }
 
 #ifdef BENCH_WITH_WINDOW
@@ -138,10 +138,11 @@ int main(int argc, char* argv[]) {
     form.PushButton3_Click();
     const qint64 commandMs = clock.elapsed();
     const qint64 longest = watch.stop();
-    std::printf("Add All in the window: %lld ms, %d rows; longest wait of the event loop "
-                "%lld ms\n",
-                static_cast<long long>(commandMs), form.ListView1->count(),
-                static_cast<long long>(longest));
+    std::printf(
+        "Add All in the window: %lld ms, %d rows; longest wait of the event loop "
+        "%lld ms\n",
+        static_cast<long long>(commandMs), form.ListView1->count(),
+        static_cast<long long>(longest));
 #endif
     return 0;
 }

@@ -35,8 +35,8 @@ void Form1::PushButton3_Click() {
     QString chosen;
     guard.step(106, [&] {
         lastFolder = settings().read(folderKey, QString());
-        chosen = BrowseForFolder(platform(), this, QStringLiteral("Please select folder:"),
-                                 lastFolder);
+        chosen =
+            BrowseForFolder(platform(), this, QStringLiteral("Please select folder:"), lastFolder);
     });
     if (guard.test(108, [&] { return chosen.isEmpty(); }))
         return;

@@ -153,8 +153,9 @@ std::vector<SubFolder> ListSubFolders(const QString& folder) {
         bool clean = true;
         found.push_back({decodeName(entry.d_name, &clean), idOf(info)});
     });
-    std::sort(found.begin(), found.end(),
-              [](const SubFolder& a, const SubFolder& b) { return ListingOrderLess(a.name, b.name); });
+    std::sort(found.begin(), found.end(), [](const SubFolder& a, const SubFolder& b) {
+        return ListingOrderLess(a.name, b.name);
+    });
     return found;
 }
 

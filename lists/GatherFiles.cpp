@@ -21,8 +21,7 @@ int attributesOfFile(const QString& path) {
 }  // namespace
 
 QStringList GetFilesInFolder(const QString& folder, const QString& pattern) {
-    const QString prefix =
-        folder.endsWith(NativeSeparator()) ? folder : folder + NativeSeparator();
+    const QString prefix = folder.endsWith(NativeSeparator()) ? folder : folder + NativeSeparator();
     QStringList names;
     for (QString& name : ListNonFolderNames(prefix)) {
         if (MatchesWildcard(name, pattern) && IsOpenableFile(prefix + name))

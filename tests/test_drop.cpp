@@ -10,7 +10,6 @@
 #include <QTimer>
 #include <QUrl>
 
-
 namespace {
 
 std::unique_ptr<QMimeData> filesData(const QStringList& paths) {
@@ -113,9 +112,11 @@ private slots:
         QVERIFY(dragAndDrop(*form, *filesData({folder, file, other})));
         const QStringList boxes = env.platform.messageTexts();
         QCOMPARE(boxes.size(), 1);
-        QVERIFY2(boxes[0].startsWith("File name too long: " + folder + "/\r\n"
-                                     "in Brellix2021/08/31.Form1.ListView1_OLEDragDrop at line 120"),
-                 qPrintable(boxes[0]));
+        QVERIFY2(
+            boxes[0].startsWith("File name too long: " + folder +
+                                "/\r\n"
+                                "in Brellix2021/08/31.Form1.ListView1_OLEDragDrop at line 120"),
+            qPrintable(boxes[0]));
         // The drop went on with the next items, and the program with the next drop.
         QCOMPARE(form->ListView1->texts(), QStringList({file, other + "/a.xml"}));
         QVERIFY(dragAndDrop(*form, *filesData({file})));
