@@ -54,9 +54,12 @@ void Form1::PushButton3_Click() {
     if (closed)
         return;  // the window is gone: nothing more to show
 
-    GatherFiles(
-        folders, QStringLiteral("*.") + extension,
-        [&](const QStringList& rows) { guard.step(128, [&] { ListView1->appendAll(rows); }); },
-        [&](int number, const QString& description) { guard.report(number, description); });
+    // The gathering reports its own failures per folder and per file and goes on.
+    guard.step(116, [&] {
+        GatherFiles(
+            folders, QStringLiteral("*.") + extension,
+            [&](const QStringList& rows) { guard.step(128, [&] { ListView1->appendAll(rows); }); },
+            [&](int number, const QString& description) { guard.report(number, description); });
+    });
     guard.step(132, [&] { SetWindowPointer(WindowPointer::Default); });
 }
