@@ -1,11 +1,62 @@
 // Dropping files and folders onto the input list.
 
+#include "app/ErrorReport.h"
 #include "app/Form1.h"
+#include "app/PathUtil.h"
+#include "lists/AddFolder.h"
+#include "lists/FileList.h"
+#include "lists/WindowWalkServices.h"
 
 #include <QMimeData>
+#include <QUrl>
 
-bool Form1::ListView1_OLEDragOver(const QMimeData* /*data*/) {
-    return false;
+namespace {
+
+// The local files and folders that the data carries, in the order of the drag.
+QStringList droppedPaths(const QMimeData* data) {
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QString path = url.toLocalFile();
+        if (!path.isEmpty())
+            paths.append(path);
+    }
+    return paths;
 }
 
-void Form1::ListView1_OLEDragDrop(const QMimeData* /*data*/) {}
+}  // namespace
+
+bool Form1::ListView1_OLEDragOver(const QMimeData* data) {
+    return !droppedPaths(data).isEmpty();
+}
+
+void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
+    // Taken from the data at once: the walk lets events run, and the drag's data belongs to
+    // the drag.
+    const QStringList paths = droppedPaths(data);
+    const QString location = Form1Location(QStringLiteral("ListView1_OLEDragDrop"));
+    const auto report = [&](int number, const QString& description) {
+        ReportApplicationError(platform(), this, description, location, number);
+    };
+    WindowWalkServices services(*this);
+    for (const QString& path : paths) {
+        // A failure with one dropped item is reported, and the drop goes on with the next.
+        try {
+            if (!IsDirectory(path)) {
+                ListView1->append(path);
+                continue;
+            }
+            FolderList folders{path + NativeSeparator()};
+            if (!GetSubDirectories2016(folders, true, services))
+                return;  // the window was closed meanwhile
+            GatherFiles(
+                folders, QStringLiteral("*.*"),
+                [&](const QStringList& rows) { ListView1->appendAll(rows); }, report);
+        } catch (...) {
+            report(0, CurrentExceptionDescription());
+        }
+    }
+}

@@ -1,0 +1,72 @@
+#pragma once
+// The folder walk and the gathering of files: plain routines, shared by "Add All XML File(s) In
+// Folder", by dropping folders onto the input list, and by anything else that collects the
+// files of a folder tree. They need no window: what they need from their surroundings comes
+// through WalkServices and the callbacks of GatherFiles.
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class Platform;
+class QWidget;
+
+// An ordered list of folder paths, each ending in the separator. Entries are not unique.
+using FolderList = QStringList;
+
+// What the walk needs from its surroundings.
+class WalkServices {
+public:
+    virtual ~WalkServices() = default;
+    // Lets pending window events run once. False when the walk must stop at once (the window
+    // was closed meanwhile).
+    virtual bool pumpEvents() = 0;
+    // Reports a failed step of the walk (the "Application Error" box): the failure's
+    // description, the walk's location text and the step's number.
+    virtual void reportFailure(const QString& description, const QString& location,
+                               int statementNumber) = 0;
+};
+
+// "in TernwickTitle2021/08/31.AddFolder.GetSubDirectories2016 "
+QString WalkLocation();
+
+// The folder chooser: the chosen folder's path, or an empty text on Cancel (and for a path
+// too long for the file system).
+QString BrowseForFolder(Platform& platform, QWidget* owner, const QString& title,
+                        const QString& startFolder);
+
+// Extends `folders` in place, level by level, by every folder below its entries that the walk
+// keeps: first all folders one level below (grouped by parent in the order of the list, each
+// parent's in listing order), then two levels below, and so on; only one level when `recurse`
+// is false. Each real folder is walked at most once per call, so a link back to an ancestor
+// adds nothing twice. An entry whose folder cannot be listed (permission denied, path not
+// found) is removed without a message; other failures go to services.reportFailure. Lets
+// events run once per folder opened and once per subfolder listed.
+// Returns false when the walk stopped because services.pumpEvents() said so.
+bool GetSubDirectories2016(FolderList& folders, bool recurse, WalkServices& services);
+
+// The names (no folder part) of the files directly in `folder` that match the wildcard
+// `pattern` and can be opened, in listing order. Throws StepFailure when the folder cannot be
+// listed.
+QStringList GetFilesInFolder(const QString& folder, const QString& pattern);
+
+// True when a folder name holds a character that keeps it out of the walk: a control
+// character (below 32, or 127 to 159), "?", or one that the file-name encoding cannot hold.
+bool HasUnusableChars(const QString& name);
+
+// The descend test: a folder is entered unless its attribute value is exactly 22 or 1046
+// (hidden, system, directory, and possibly reparse point); a root folder is always entered.
+bool EntersFolder(int attributes, const std::function<bool()>& isRoot);
+
+// Receives the rows that one folder contributes, in order.
+using RowSink = std::function<void(const QStringList& rows)>;
+// Receives a failed step of the gathering: its number (120 listing a folder's files, 128
+// examining one file) and the failure's description. The gathering then goes on.
+using StepReport = std::function<void(int statementNumber, const QString& description)>;
+
+// For each folder of `folders` in order, the full paths of its files that match `pattern`,
+// can be opened, do not start with "~" and whose attribute value is not exactly 34 (hidden
+// archive), each passed through NormalizePath. Lets no events run.
+void GatherFiles(const FolderList& folders, const QString& pattern, const RowSink& sink,
+                 const StepReport& report);
