@@ -77,9 +77,9 @@ QStringList QtNameFilters(const QStringList& filters) {
     for (const QString& filter : filters) {
         const qsizetype bar = filter.indexOf(QLatin1Char('|'));
         const QString label = bar < 0 ? filter : filter.left(bar);
-        QStringList patterns = bar < 0 ? QStringList{QStringLiteral("*")}
-                                       : filter.mid(bar + 1).split(QLatin1Char(';'),
-                                                                   Qt::SkipEmptyParts);
+        QStringList patterns =
+            bar < 0 ? QStringList{QStringLiteral("*")}
+                    : filter.mid(bar + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
         for (QString& pattern : patterns) {
             pattern = pattern.trimmed();
             if (pattern == QLatin1String("*.*"))

@@ -16,8 +16,9 @@ void Form1::PushButton5_Click() {
         tooMany = OpenDialogResultLength(OpenDialogParts(chosen)) > kOpenDialogResultLimit;
     });
     if (tooMany) {
-        MsgBox(QStringLiteral("You've selected too many files to add.\r\rPlease try adding via "
-                              "the \"Add All\" button."));
+        MsgBox(
+            QStringLiteral("You've selected too many files to add.\r\rPlease try adding via "
+                           "the \"Add All\" button."));
         return;
     }
     QStringList parts;
@@ -40,7 +41,6 @@ void Form1::PushButton5_Click() {
             guard.step(132, [&] { ListView1->append(row); });
         }
     }
-    guard.step(136, [&] {
-        SetWindowPointer(wasBusy ? WindowPointer::Busy : WindowPointer::Default);
-    });
+    guard.step(136,
+               [&] { SetWindowPointer(wasBusy ? WindowPointer::Busy : WindowPointer::Default); });
 }

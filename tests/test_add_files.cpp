@@ -38,7 +38,8 @@ private slots:
         // Typed names may lie in different folders: the folder is the one holding them all.
         QCOMPARE(OpenDialogParts({"/d/x/a.xml", "/d/y/b.xml", "/d/xy.xml"}),
                  QStringList({"/d", "x/a.xml", "y/b.xml", "xy.xml"}));
-        QCOMPARE(OpenDialogParts({"/dx/a.xml", "/dy/b.xml"}), QStringList({"/", "dx/a.xml", "dy/b.xml"}));
+        QCOMPARE(OpenDialogParts({"/dx/a.xml", "/dy/b.xml"}),
+                 QStringList({"/", "dx/a.xml", "dy/b.xml"}));
         QCOMPARE(OpenDialogParts({"C:\\a.xml", "D:\\b.xml"}, '\\'),
                  QStringList({"", "C:\\a.xml", "D:\\b.xml"}));
     }

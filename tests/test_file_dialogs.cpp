@@ -170,7 +170,8 @@ private slots:
         const QString existing = env.write("old.txt", "old");
         DesktopPlatform platform;
         // No extension is added, and an existing file brings no question of the dialog's own.
-        whenDialogOpens([&](QFileDialog& dialog) { typeAndPressReturn(dialog, env.path("plain")); });
+        whenDialogOpens(
+            [&](QFileDialog& dialog) { typeAndPressReturn(dialog, env.path("plain")); });
         QCOMPARE(platform.saveFileName(nullptr, "Save List", kTextFilters), env.path("plain"));
         whenDialogOpens([&](QFileDialog& dialog) { typeAndPressReturn(dialog, existing); });
         QCOMPARE(platform.saveFileName(nullptr, "Save List", kTextFilters), existing);
@@ -188,7 +189,8 @@ private slots:
             name->setFocus();
             QTest::keyClick(name, Qt::Key_Return);
         });
-        QCOMPARE(platform.saveFileName(nullptr, "Save List", kTextFilters), env.path("results.txt"));
+        QCOMPARE(platform.saveFileName(nullptr, "Save List", kTextFilters),
+                 env.path("results.txt"));
     }
 };
 
