@@ -65,7 +65,12 @@ public:
             }
         }
         // One name, or folders only: Qt's handling (a folder is opened, a file is accepted).
+        const QStringList files = selectedFiles();
+        const bool opensFolder = files.size() == 1 && QFileInfo(files.constFirst()).isDir();
         QFileDialog::accept();
+        // The folder typed to get there does not stay in the name field.
+        if (opensFolder && name && isVisible())
+            name->clear();
     }
 };
 

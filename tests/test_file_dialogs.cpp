@@ -121,12 +121,17 @@ private slots:
         whenDialogOpens([&](QFileDialog& dialog) { typeAndPressReturn(dialog, missing); });
         QCOMPARE(platform.openFileNames(nullptr, "Pick", kXmlFilter), QStringList{missing});
 
+        // A typed folder is opened and leaves the name field empty for the names.
+        QString afterFolder = "<not run>";
         whenDialogOpens([&](QFileDialog& dialog) {
-            dialog.setDirectory(env.dir.path());
+            typeAndPressReturn(dialog, env.dir.path());
+            QCOMPARE(dialog.directory().absolutePath(), env.dir.path());
+            afterFolder = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
             typeAndPressReturn(dialog, "\"new.xml\" \"a.xml\"");
         });
         QCOMPARE(platform.openFileNames(nullptr, "Pick", kXmlFilter),
                  QStringList({env.path("new.xml"), env.path("a.xml")}));
+        QCOMPARE(afterFolder, "");
     }
 
     void openDialogTakesSeveralFilesSelectedInItsList() {
