@@ -34,7 +34,9 @@ void whenDialogOpens(std::function<void(QFileDialog&)> answer) {
             return;
         timer->stop();
         timer->deleteLater();
-        answer(*dialog);
+        // Typing goes to the focused name field only once the dialog is the active window.
+        if (QTest::qWaitForWindowActive(dialog))
+            answer(*dialog);
         if (dialog->isVisible())
             dialog->reject();
     });
@@ -45,6 +47,7 @@ void typeAndPressReturn(QFileDialog& dialog, const QString& text) {
     auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     QVERIFY(name);
     name->setFocus();
+    QVERIFY(name->hasFocus());
     name->setText(text);
     QTest::keyClick(name, Qt::Key_Return);
 }
