@@ -29,6 +29,16 @@ QStringList paths(int count, int width) {
     return rows;
 }
 
+// Saves one list through its "Save Results" button and prints the time and the file's size.
+void timeSave(TestEnv& env, QPushButton* button, const QString& file, const char* what) {
+    env.platform.saveAnswers.push_back(file);
+    QElapsedTimer timer;
+    timer.start();
+    button->click();
+    std::printf("%s: %lld ms, %lld bytes\n", what, static_cast<long long>(timer.elapsed()),
+                static_cast<long long>(QFileInfo(file).size()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,12 +62,8 @@ int main(int argc, char** argv) {
                 static_cast<long long>(QFileInfo(env.path("plain.txt")).size()));
 
     form->ListView2->appendAll(valid);
-    env.platform.saveAnswers.push_back(env.path("valid.txt"));
-    timer.restart();
-    form->PushButton6->click();
-    std::printf("Save Results through the window, %d rows: %lld ms, %lld bytes\n", rows,
-                static_cast<long long>(timer.elapsed()),
-                static_cast<long long>(QFileInfo(env.path("valid.txt")).size()));
+    timeSave(env, form->PushButton6, env.path("valid.txt"),
+             "Save Results through the window, 100,000 rows");
 
     // Invalid rows carrying a long report (validation messages run to thousands of
     // characters).
@@ -70,12 +76,8 @@ int main(int argc, char** argv) {
     for (const QString& path : valid)
         invalid.append(path + report);
     form->ListView3->appendAll(invalid);
-    env.platform.saveAnswers.push_back(env.path("invalid.txt"));
-    timer.restart();
-    form->PushButton1->click();
-    std::printf("Save Results, %d invalid rows with 2 KB reports: %lld ms, %lld bytes\n", rows,
-                static_cast<long long>(timer.elapsed()),
-                static_cast<long long>(QFileInfo(env.path("invalid.txt")).size()));
+    timeSave(env, form->PushButton1, env.path("invalid.txt"),
+             "Save Results, 100,000 invalid rows with 2 KB reports");
 
     // The most files one use of the open dialog can add: names of 9 characters in one folder.
     QStringList chosen;

@@ -52,6 +52,15 @@ void typeAndPressReturn(QFileDialog& dialog, const QString& text) {
     QTest::keyClick(name, Qt::Key_Return);
 }
 
+// The labels the dialog's "Files of type" box offers.
+QStringList filterLabels(QFileDialog& dialog) {
+    auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    QStringList labels;
+    for (int i = 0; i < types->count(); ++i)
+        labels.append(types->itemText(i));
+    return labels;
+}
+
 // The names the dialog's file view lists in its current folder.
 QStringList listedNames(QFileDialog& dialog) {
     auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
@@ -85,9 +94,7 @@ private slots:
         QStringList allNames;
         whenDialogOpens([&](QFileDialog& dialog) {
             title = dialog.windowTitle();
-            auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
-            for (int i = 0; i < types->count(); ++i)
-                labels.append(types->itemText(i));
+            labels = filterLabels(dialog);
             dialog.setDirectory(env.dir.path());
             QTRY_COMPARE(listedNames(dialog), QStringList{"a.xml"});
             xmlNames = listedNames(dialog);
@@ -100,10 +107,8 @@ private slots:
 
         // "All Files (*.*)" lists a name without a dot too.
         whenDialogOpens([&](QFileDialog& dialog) {
+            labels = filterLabels(dialog);
             auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
-            labels.clear();
-            for (int i = 0; i < types->count(); ++i)
-                labels.append(types->itemText(i));
             dialog.setDirectory(env.dir.path());
             QTRY_COMPARE(listedNames(dialog), QStringList{"b.txt"});
             types->setFocus();
