@@ -1,11 +1,10 @@
 // "Save Results" under the valid and the invalid list, through the window.
 
 #include "lists/FileList.h"
+#include "tests/support/FileContent.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestEnv.h"
 
-#include <QDir>
-#include <QFile>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -13,16 +12,6 @@
 namespace {
 
 const QStringList kFilters{"Text Files (*.txt)|*.txt", "All Files (*.*)|*.*"};
-
-QByteArray contentOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-QStringList namesIn(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                  QDir::Name);
-}
 
 // A path in the test's own output folder (the scratch folder also holds the settings).
 QString outPath(TestEnv& env, const QString& name = {}) {
@@ -58,9 +47,9 @@ private slots:
         save(env, form->PushButton6, outPath(env, "valid.txt"));
         save(env, form->PushButton1, outPath(env, "invalid.txt"));
 
-        QCOMPARE(contentOf(outPath(env, "valid.txt")),
+        QCOMPARE(ContentOf(outPath(env, "valid.txt")),
                  QByteArray("/data/a.xml\r\n/data/b b.xml\r\n/d/\xc3\xa9.xml\r\n"));
-        QCOMPARE(contentOf(outPath(env, "invalid.txt")),
+        QCOMPARE(ContentOf(outPath(env, "invalid.txt")),
                  report.toUtf8() + "\r\n/data/plain.xml\r\n");
         QVERIFY(busyWhileWriting);
         QCOMPARE(form->windowPointer(), WindowPointer::Default);
@@ -71,17 +60,17 @@ private slots:
             QCOMPARE(dialog.title, "Save List");
             QCOMPARE(dialog.arguments, kFilters);
         }
-        QCOMPARE(namesIn(outPath(env)), QStringList({"invalid.txt", "valid.txt"}));
+        QCOMPARE(NamesIn(outPath(env)), QStringList({"invalid.txt", "valid.txt"}));
     }
 
     void emptyListCancelAndTypedNameWithoutExtension() {
         TestEnv env;
         auto form = env.makeForm();
         save(env, form->PushButton6, "");  // Cancel
-        QCOMPARE(namesIn(outPath(env)), QStringList());
+        QCOMPARE(NamesIn(outPath(env)), QStringList());
         save(env, form->PushButton6, outPath(env, "results"));  // empty list, no extension
-        QCOMPARE(namesIn(outPath(env)), QStringList{"results"});
-        QCOMPARE(contentOf(outPath(env, "results")), QByteArray());
+        QCOMPARE(NamesIn(outPath(env)), QStringList{"results"});
+        QCOMPARE(ContentOf(outPath(env, "results")), QByteArray());
         QCOMPARE(env.platform.callsOf("save").size(), 2);
         QCOMPARE(env.platform.messageTexts(), QStringList());
         QVERIFY(env.platform.unexpected.isEmpty());
@@ -95,7 +84,7 @@ private slots:
 
         env.platform.messageAnswers.push_back(MessageAnswer::No);
         save(env, form->PushButton6, existing);
-        QCOMPARE(contentOf(existing), QByteArray("old\r\n"));
+        QCOMPARE(ContentOf(existing), QByteArray("old\r\n"));
         const QList<PlatformCall> asked = env.platform.callsOf("message");
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked[0].text, "Are you sure you wish to overwrite " + existing + " ?");
@@ -105,7 +94,7 @@ private slots:
 
         env.platform.messageAnswers.push_back(MessageAnswer::Yes);
         save(env, form->PushButton6, existing);
-        QCOMPARE(contentOf(existing), QByteArray("/new.xml\r\n"));
+        QCOMPARE(ContentOf(existing), QByteArray("/new.xml\r\n"));
         QCOMPARE(env.platform.messageTexts().size(), 2);
         QCOMPARE(form->windowPointer(), WindowPointer::Default);
     }
@@ -127,8 +116,8 @@ private slots:
                                     "\": File too large. The file was left unchanged.\r\n"
                                     "in Brellix2021/08/31.Form1.PushButton6_Click at line 136\r"));
         QCOMPARE(env.platform.callsOf("message")[1].title, "Application Error");
-        QCOMPARE(contentOf(existing), QByteArray("precious\r\n"));
-        QCOMPARE(namesIn(outPath(env)), QStringList{"list.txt"});
+        QCOMPARE(ContentOf(existing), QByteArray("precious\r\n"));
+        QCOMPARE(NamesIn(outPath(env)), QStringList{"list.txt"});
         QCOMPARE(form->windowPointer(), WindowPointer::Default);
     }
 
@@ -147,11 +136,11 @@ private slots:
                                      "in Brellix2021/08/31.Form1.PushButton1_Click at line 130\r"));
         QCOMPARE(boxes[0].icon, MessageIcon::Exclamation);
         QCOMPARE(form->windowPointer(), WindowPointer::Default);
-        QCOMPARE(namesIn(outPath(env)), QStringList());
+        QCOMPARE(NamesIn(outPath(env)), QStringList());
 
         // The program goes on: the next save works.
         save(env, form->PushButton1, outPath(env, "ok.txt"));
-        QCOMPARE(contentOf(outPath(env, "ok.txt")).size(), 1000 * 10);
+        QCOMPARE(ContentOf(outPath(env, "ok.txt")).size(), 1000 * 10);
     }
 
     void closingTheWindowDuringASaveKeepsTheOldFile() {
@@ -172,8 +161,8 @@ private slots:
             }
         } atClose;
         atClose.seen = [&] {
-            namesAtEnd = namesIn(outPath(env));
-            contentAtEnd = contentOf(existing);
+            namesAtEnd = NamesIn(outPath(env));
+            contentAtEnd = ContentOf(existing);
         };
         form->installEventFilter(&atClose);
         int rowsPumped = 0;
@@ -190,8 +179,8 @@ private slots:
         QVERIFY(env.platform.ended);
         QCOMPARE(namesAtEnd, QStringList{"list.txt"});
         QCOMPARE(contentAtEnd, QByteArray("old\r\n"));
-        QCOMPARE(contentOf(existing), QByteArray("old\r\n"));
-        QCOMPARE(namesIn(outPath(env)), QStringList{"list.txt"});
+        QCOMPARE(ContentOf(existing), QByteArray("old\r\n"));
+        QCOMPARE(NamesIn(outPath(env)), QStringList{"list.txt"});
         QCOMPARE(env.platform.messageTexts().size(), 1);  // the overwrite question only
     }
 
@@ -204,7 +193,7 @@ private slots:
                            [&] { QTest::mouseClick(form->PushButton9, Qt::LeftButton); });
         save(env, form->PushButton6, outPath(env, "list.txt"));
         QCOMPARE(form->ListView2->count(), 0);
-        QCOMPARE(contentOf(outPath(env, "list.txt")), QByteArray("/1.xml\r\n/2.xml\r\n/3.xml\r\n"));
+        QCOMPARE(ContentOf(outPath(env, "list.txt")), QByteArray("/1.xml\r\n/2.xml\r\n/3.xml\r\n"));
         QCOMPARE(env.platform.messageTexts(), QStringList());
     }
 
@@ -214,7 +203,7 @@ private slots:
         form->ListView3->append("/a.xml");
         form->SetWindowPointer(WindowPointer::Busy);
         save(env, form->PushButton1, outPath(env, "list.txt"));
-        QCOMPARE(contentOf(outPath(env, "list.txt")), QByteArray("/a.xml\r\n"));
+        QCOMPARE(ContentOf(outPath(env, "list.txt")), QByteArray("/a.xml\r\n"));
         QVERIFY(form->IsBusy());
     }
 };
