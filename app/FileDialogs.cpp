@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
-#include <algorithm>
 
 namespace {
 

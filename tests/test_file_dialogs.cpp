@@ -9,7 +9,6 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
