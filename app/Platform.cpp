@@ -1,5 +1,7 @@
 #include "app/Platform.h"
 
+#include "app/FileDialogs.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -46,25 +48,12 @@ QString DesktopPlatform::inputBox(QWidget* owner, const QString& prompt, const Q
 
 QStringList DesktopPlatform::openFileNames(QWidget* owner, const QString& title,
                                            const QStringList& filters) {
-    QFileDialog dialog(owner, title);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters(filters);
-    if (dialog.exec() != QDialog::Accepted)
-        return {};
-    return dialog.selectedFiles();
+    return ShowOpenFilesDialog(owner, title, filters);
 }
 
 QString DesktopPlatform::saveFileName(QWidget* owner, const QString& title,
                                       const QStringList& filters) {
-    QFileDialog dialog(owner, title);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-    dialog.setNameFilters(filters);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return dialog.selectedFiles().constFirst();
+    return ShowSaveFileDialog(owner, title, filters);
 }
 
 QString DesktopPlatform::chooseFolder(QWidget* owner, const QString& title,

@@ -25,12 +25,13 @@ public:
                              const QString& defaultText) = 0;
 
     // A multi-selection open dialog; returns the chosen files' full paths in the dialog's
-    // order, or nothing on Cancel.
+    // order, or nothing on Cancel. A typed name is returned whether or not the file exists.
+    // Each filter is "label|patterns" (patterns separated by ';'; "*.*" matches every name).
     virtual QStringList openFileNames(QWidget* owner, const QString& title,
                                       const QStringList& filters) = 0;
 
     // A save dialog without an overwrite prompt of its own and without a default extension;
-    // returns the chosen path, or an empty text on Cancel.
+    // returns the chosen path, or an empty text on Cancel. Filters as for openFileNames.
     virtual QString saveFileName(QWidget* owner, const QString& title,
                                  const QStringList& filters) = 0;
 
