@@ -151,6 +151,8 @@ public:
     // State of the input list's reordering by dragging.
     bool listButtonDown = false;
     int draggedRow = 0;  // 0: none
+    // True while "Start Checking" runs (a second click meanwhile is ignored).
+    bool checkRunActive = false;
 };
 
 template <class F>

@@ -1,0 +1,136 @@
+// Checking one file: a fresh parser context and document per file, loaded with the DTD
+// (validated when the document declares one), entities substituted, namespaces enforced.
+
+#include "check/XmlCheck.h"
+
+#include "check/InputFile.h"
+#include "check/XmlErrorCapture.h"
+
+#include <QFile>
+
+#include <libxml/SAX2.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/tree.h>
+#include <libxml/uri.h>
+#include <libxml/xmlerror.h>
+
+#include <memory>
+#include <new>
+
+namespace {
+
+// Load external DTDs and entities, substitute entities (so external parsed entities are read
+// and checked), keep line numbers past 65535. Never XML_PARSE_HUGE: it would lift the limits
+// that refuse entity bombs and runaway text.
+constexpr int kParseOptions =
+    XML_PARSE_DTDLOAD | XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_BIG_LINES;
+
+struct ContextFree {
+    void operator()(xmlParserCtxtPtr c) const { xmlFreeParserCtxt(c); }
+};
+struct DocumentFree {
+    void operator()(xmlDocPtr d) const { xmlFreeDoc(d); }
+};
+struct XmlFree {
+    void operator()(xmlChar* s) const { xmlFree(s); }
+};
+using ParserContext = std::unique_ptr<xmlParserCtxt, ContextFree>;
+using Document = std::unique_ptr<xmlDoc, DocumentFree>;
+using XmlString = std::unique_ptr<xmlChar, XmlFree>;
+
+int readInput(void* file, char* buffer, int size) {
+    if (size <= 0)
+        return 0;
+    return static_cast<int>(static_cast<InputFile*>(file)->read(buffer, static_cast<std::size_t>(size)));
+}
+
+// A document that declares a DOCTYPE is validated against its DTD while it is parsed, as a
+// validating DOM parser does; one without is only checked for well-formedness.
+void internalSubsetThenValidate(void* context, const xmlChar* name, const xmlChar* externalId,
+                                const xmlChar* systemId) {
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+    xmlSAX2InternalSubset(ctxt, name, externalId, systemId);
+    ctxt->validate = 1;
+}
+
+// The report of a file that could not even be opened.
+ParseErrorReport openFailure(const QString& path, const QString& why) {
+    ParseErrorReport report;
+    report.errorCode = XML_IO_LOAD_ERROR;
+    report.reason = ReasonText(QStringLiteral("failed to load \"%1\": %2").arg(path, why));
+    report.url = path;
+    return report;
+}
+
+void checkInto(const QString& path, CheckResult& result) {
+    const QByteArray name = QFile::encodeName(path);
+    InputFile file;
+    if (!file.open(name)) {
+        result.error = openFailure(path, file.error());
+        return;
+    }
+
+    XmlErrorCapture capture;
+    ParserContext ctxt(xmlNewParserCtxt());
+    if (!ctxt) {
+        result.failedStep = 100;
+        result.failure = QStringLiteral("Out of memory: no XML parser could be created");
+        return;
+    }
+    ctxt->sax->internalSubset = internalSubsetThenValidate;
+    capture.addContext(ctxt.get());
+
+    // The document's address in URI form, so that relative references in it resolve against
+    // its folder even when the path holds blanks or other characters a URI must escape.
+    const XmlString url(xmlCanonicPath(reinterpret_cast<const xmlChar*>(name.constData())));
+    const char* documentUrl = url ? reinterpret_cast<const char*>(url.get()) : name.constData();
+    capture.nameUrl(documentUrl, path);
+    capture.nameUrl(name, path);
+    const XmlString asUri(xmlPathToURI(reinterpret_cast<const xmlChar*>(documentUrl)));
+    if (asUri)
+        capture.nameUrl(reinterpret_cast<const char*>(asUri.get()), path);
+
+    const Document doc(xmlCtxtReadIO(ctxt.get(), readInput, nullptr, &file, documentUrl, nullptr,
+                                     kParseOptions));
+    if (capture.outOfMemory() || ctxt->errNo == XML_ERR_NO_MEMORY) {
+        result.failedStep = 102;
+        result.failure = QStringLiteral("Out of memory while loading %1").arg(path);
+        return;
+    }
+    const bool valid = ctxt->validate == 0 || ctxt->valid != 0;
+    result.loaded = doc && ctxt->wellFormed && ctxt->nsWellFormed && valid && !capture.hasError();
+    if (result.loaded)
+        return;
+    if (!capture.hasError())
+        capture.recordOwn(ctxt->errNo != 0 ? ctxt->errNo : XML_ERR_INTERNAL_ERROR,
+                          QStringLiteral("the document could not be loaded"), path);
+    result.error = capture.report();
+}
+
+}  // namespace
+
+CheckResult CheckXmlFile(const QString& path) {
+    InitXmlChecking();
+    CheckResult result;
+    try {
+        checkInto(path, result);
+    } catch (const std::bad_alloc&) {
+        result = CheckResult{};
+        result.failedStep = 102;
+        result.failure = QStringLiteral("Out of memory while loading %1").arg(path);
+    }
+    return result;
+}
+
+QString ErrorReportText(const ParseErrorReport& r) {
+    const QString crlf = QStringLiteral("\r\n");
+    return QStringLiteral("Your XML Document failed to load") +
+           QStringLiteral("due the following error.") + crlf + QStringLiteral("Error #: ") +
+           QString::number(r.errorCode) + QStringLiteral(": ") + r.reason +
+           QStringLiteral("Line #: ") + QString::number(r.line) + crlf +
+           QStringLiteral("Line Position: ") + QString::number(r.linepos) + crlf +
+           QStringLiteral("Position In File: ") + QString::number(r.filepos) + crlf +
+           QStringLiteral("Source Text: ") + r.srcText + crlf + QStringLiteral("Document URL: ") +
+           r.url;
+}
