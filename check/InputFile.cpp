@@ -41,7 +41,11 @@ bool InputFile::open(const QByteArray& encodedPath) {
     // effect on reading a regular file.
     const int fd = ::open(encodedPath.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        error_ = systemError(errno);
+        const int code = errno;
+        // A socket cannot be opened at all; say what it is rather than the system's word.
+        struct stat info {};
+        const bool exists = ::stat(encodedPath.constData(), &info) == 0;
+        error_ = exists && !S_ISREG(info.st_mode) ? kindOf(info.st_mode) : systemError(code);
         return false;
     }
     struct stat info {};

@@ -7,6 +7,8 @@
 #include "check/XmlErrorCapture.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QUrl>
 
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
@@ -32,12 +34,8 @@ struct ContextFree {
 struct DocumentFree {
     void operator()(xmlDocPtr d) const { xmlFreeDoc(d); }
 };
-struct XmlFree {
-    void operator()(xmlChar* s) const { xmlFree(s); }
-};
 using ParserContext = std::unique_ptr<xmlParserCtxt, ContextFree>;
 using Document = std::unique_ptr<xmlDoc, DocumentFree>;
-using XmlString = std::unique_ptr<xmlChar, XmlFree>;
 
 int readInput(void* file, char* buffer, int size) {
     if (size <= 0)
@@ -52,6 +50,32 @@ void internalSubsetThenValidate(void* context, const xmlChar* name, const xmlCha
     auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
     xmlSAX2InternalSubset(ctxt, name, externalId, systemId);
     ctxt->validate = 1;
+}
+
+// System identifiers are URI references, but documents often hold plain file names with
+// blanks or letters beyond ASCII; escape those (and only those) so that they resolve.
+constexpr char kKeptInUris[] = ";/?:@&=+$,#%[]";
+
+struct XmlFree {
+    void operator()(xmlChar* s) const { xmlFree(s); }
+};
+using XmlString = std::unique_ptr<xmlChar, XmlFree>;
+
+XmlString escapedReference(const xmlChar* systemId) {
+    return XmlString(systemId != nullptr
+                         ? xmlURIEscapeStr(systemId, reinterpret_cast<const xmlChar*>(kKeptInUris))
+                         : nullptr);
+}
+
+xmlParserInputPtr resolveEscaped(void* context, const xmlChar* publicId, const xmlChar* systemId) {
+    const XmlString escaped = escapedReference(systemId);
+    return xmlSAX2ResolveEntity(context, publicId, escaped ? escaped.get() : systemId);
+}
+
+void entityDeclEscaped(void* context, const xmlChar* name, int type, const xmlChar* publicId,
+                       const xmlChar* systemId, xmlChar* content) {
+    const XmlString escaped = escapedReference(systemId);
+    xmlSAX2EntityDecl(context, name, type, publicId, escaped ? escaped.get() : systemId, content);
 }
 
 // The report of a file that could not even be opened.
@@ -79,20 +103,18 @@ void checkInto(const QString& path, CheckResult& result) {
         return;
     }
     ctxt->sax->internalSubset = internalSubsetThenValidate;
+    ctxt->sax->resolveEntity = resolveEscaped;
+    ctxt->sax->entityDecl = entityDeclEscaped;
     capture.addContext(ctxt.get());
 
-    // The document's address in URI form, so that relative references in it resolve against
-    // its folder even when the path holds blanks or other characters a URI must escape.
-    const XmlString url(xmlCanonicPath(reinterpret_cast<const xmlChar*>(name.constData())));
-    const char* documentUrl = url ? reinterpret_cast<const char*>(url.get()) : name.constData();
+    // The document's address as a file URI, so that relative references in it resolve
+    // against its folder whatever characters the path holds (blanks, "%", "#" ...).
+    const QByteArray documentUrl =
+        QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
     capture.nameUrl(documentUrl, path);
-    capture.nameUrl(name, path);
-    const XmlString asUri(xmlPathToURI(reinterpret_cast<const xmlChar*>(documentUrl)));
-    if (asUri)
-        capture.nameUrl(reinterpret_cast<const char*>(asUri.get()), path);
 
-    const Document doc(xmlCtxtReadIO(ctxt.get(), readInput, nullptr, &file, documentUrl, nullptr,
-                                     kParseOptions));
+    const Document doc(xmlCtxtReadIO(ctxt.get(), readInput, nullptr, &file, documentUrl.constData(),
+                                     nullptr, kParseOptions));
     if (capture.outOfMemory() || ctxt->errNo == XML_ERR_NO_MEMORY) {
         result.failedStep = 102;
         result.failure = QStringLiteral("Out of memory while loading %1").arg(path);

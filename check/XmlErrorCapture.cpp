@@ -117,6 +117,10 @@ void XmlErrorCapture::takePosition(_xmlParserCtxt* context) {
 void XmlErrorCapture::record(const _xmlError* error) {
     if (error == nullptr || error->level < XML_ERR_ERROR)
         return;
+    // A system identifier that is no proper URI (a blank in a file name) is escaped before it
+    // is resolved; whether it can be loaded is decided then.
+    if (error->code == XML_ERR_INVALID_URI)
+        return;
     if (error->code == XML_ERR_NO_MEMORY)
         outOfMemory_ = true;
     if (hasError_)
