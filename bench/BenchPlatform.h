@@ -15,7 +15,9 @@ public:
         messages.append(text);
         return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
     }
-    QString inputBox(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    QString inputBox(QWidget*, const QString&, const QString&, const QString&) override {
+        return {};
+    }
     QStringList openFileNames(QWidget*, const QString&, const QStringList&) override { return {}; }
     QString saveFileName(QWidget*, const QString&, const QStringList&) override { return {}; }
     QString chooseFolder(QWidget*, const QString&, const QString&) override { return {}; }

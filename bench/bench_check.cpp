@@ -32,12 +32,14 @@ QByteArray sampleFile(int i) {
         case 1:  // valid against an internal DTD
             return "<?xml version=\"1.0\"?>\n<!DOCTYPE order [<!ELEMENT order (item+)>"
                    "<!ELEMENT item (#PCDATA)><!ATTLIST item sku CDATA #REQUIRED>]>\n<order>"
-                   "<item sku=\"" + n + "\">one</item><item sku=\"x\">two</item></order>\n";
+                   "<item sku=\"" +
+                   n + "\">one</item><item sku=\"x\">two</item></order>\n";
         case 2:  // not well-formed
             return "<?xml version=\"1.0\"?>\n<order>\n  <item>" + n + "</itemx>\n</order>\n";
         default:  // invalid against its DTD
             return "<?xml version=\"1.0\"?>\n<!DOCTYPE order [<!ELEMENT order (item+)>"
-                   "<!ELEMENT item EMPTY>]>\n<order><item>" + n + "</item></order>\n";
+                   "<!ELEMENT item EMPTY>]>\n<order><item>" +
+                   n + "</item></order>\n";
     }
 }
 
@@ -57,7 +59,8 @@ int main(int argc, char* argv[]) {
     QTemporaryDir dir;
     QStringList files;
     for (int i = 0; i < count; ++i) {
-        const QString path = dir.filePath(QStringLiteral("f%1.xml").arg(i, 5, 10, QLatin1Char('0')));
+        const QString path =
+            dir.filePath(QStringLiteral("f%1.xml").arg(i, 5, 10, QLatin1Char('0')));
         QFile out(path);
         if (!out.open(QIODevice::WriteOnly) || out.write(sampleFile(i)) < 0)
             return 1;

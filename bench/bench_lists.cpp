@@ -36,7 +36,8 @@ int main(int argc, char* argv[]) {
 
     QStringList paths;
     for (int i = 0; i < kRows; ++i)
-        paths << QStringLiteral("/home/user/projects/data/batch-%1/file-%2.xml").arg(i / 1000).arg(i);
+        paths
+            << QStringLiteral("/home/user/projects/data/batch-%1/file-%2.xml").arg(i / 1000).arg(i);
 
     FileList& list = *form.ListView1;
     QElapsedTimer timer;
@@ -64,9 +65,10 @@ int main(int argc, char* argv[]) {
     std::printf("append %d rows at once:      %8.1f ms\n", kRows, settle(timer));
 
     timer.restart();
-    form.ListView3->appendAll(QStringList(kRows / 10, QStringLiteral("/x/bad.xml - Your XML Document "
-                                                                     "failed to loaddue the following "
-                                                                     "error.\r\nError #: 76: ...")));
+    form.ListView3->appendAll(
+        QStringList(kRows / 10, QStringLiteral("/x/bad.xml - Your XML Document "
+                                               "failed to loaddue the following "
+                                               "error.\r\nError #: 76: ...")));
     std::printf("append %d report rows at once: %6.1f ms\n", kRows / 10, settle(timer));
 
     timer.restart();

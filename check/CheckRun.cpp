@@ -57,9 +57,8 @@ void Form1::PushButton4_Click() {
             const double share = i * 100.0 / ListView1->count();
             ProgressBar1->setValue(qRound(share));
         });
-        guard.step(114, [&] {
-            ProgressBar1->setText(QStringLiteral("Processing: ") + FileNameOf(path));
-        });
+        guard.step(
+            114, [&] { ProgressBar1->setText(QStringLiteral("Processing: ") + FileNameOf(path)); });
         bool windowOpen = true;
         guard.step(116, [&] { windowOpen = PumpEvents(); });
         if (!windowOpen || unloaded())

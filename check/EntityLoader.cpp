@@ -4,6 +4,7 @@
 #include "check/InputFile.h"
 #include "check/XmlCheck.h"
 #include "check/XmlErrorCapture.h"
+#include "check/XmlString.h"
 
 #include <QFile>
 
@@ -23,17 +24,6 @@ namespace {
 // legitimate deep documents. The parser keeps its element stack on the heap, so the limit
 // only bounds memory.
 constexpr unsigned kMaxElementDepth = 100000;
-
-struct XmlFree {
-    void operator()(xmlChar* s) const { xmlFree(s); }
-};
-using XmlString = std::unique_ptr<xmlChar, XmlFree>;
-
-int readEntity(void* file, char* buffer, int size) {
-    if (size <= 0)
-        return 0;
-    return static_cast<int>(static_cast<InputFile*>(file)->read(buffer, static_cast<std::size_t>(size)));
-}
 
 int closeEntity(void* file) {
     delete static_cast<InputFile*>(file);
@@ -142,7 +132,7 @@ xmlParserInputPtr loadEntity(const char* url, const char* id, xmlParserCtxtPtr c
     // From here the parser's input buffer owns the file and closes it through closeEntity
     // (also when creating the buffer fails).
     xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateIO(
-        readEntity, closeEntity, file.release(), XML_CHAR_ENCODING_NONE);
+        ReadInputFile, closeEntity, file.release(), XML_CHAR_ENCODING_NONE);
     if (buffer == nullptr)
         return nullptr;
     xmlParserInputPtr input = xmlNewIOInputStream(ctxt, buffer, XML_CHAR_ENCODING_NONE);
@@ -151,7 +141,8 @@ xmlParserInputPtr loadEntity(const char* url, const char* id, xmlParserCtxtPtr c
         return nullptr;
     }
     // References inside the entity resolve against its own address.
-    input->filename = reinterpret_cast<char*>(xmlStrdup(reinterpret_cast<const xmlChar*>(reference.constData())));
+    input->filename =
+        reinterpret_cast<char*>(xmlStrdup(reinterpret_cast<const xmlChar*>(reference.constData())));
     if (XmlErrorCapture* capture = XmlErrorCapture::current())
         capture->nameUrl(reference, QFile::decodeName(opened));
     return input;

@@ -1,10 +1,10 @@
 #include "check/InputFile.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
+#include <cerrno>
+#include <system_error>
 
 namespace {
 
@@ -77,4 +77,11 @@ long long InputFile::read(char* buffer, std::size_t size) {
             return -1;
         }
     }
+}
+
+int ReadInputFile(void* file, char* buffer, int size) {
+    if (size <= 0)
+        return 0;
+    return static_cast<int>(
+        static_cast<InputFile*>(file)->read(buffer, static_cast<std::size_t>(size)));
 }

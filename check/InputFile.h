@@ -31,3 +31,7 @@ private:
     int fd_ = -1;
     QString error_;
 };
+
+// A read callback in the shape C parsers take: reads up to `size` bytes from `file` (an
+// InputFile) into `buffer`; the count, 0 at the end, -1 on an error.
+int ReadInputFile(void* file, char* buffer, int size);

@@ -4,8 +4,8 @@
 #include "check/XmlCheck.h"
 #include "lists/FileList.h"
 
-void ValidateXML2(const QString& path, FileList& validList, FileList& invalidList,
-                  bool showErrors, Platform& platform, QWidget* owner) {
+void ValidateXML2(const QString& path, FileList& validList, FileList& invalidList, bool showErrors,
+                  Platform& platform, QWidget* owner) {
     FileCheckResult(path, CheckXmlFile(path), validList, invalidList, showErrors, platform, owner);
 }
 

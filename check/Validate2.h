@@ -11,8 +11,8 @@ class QWidget;
 struct CheckResult;
 
 // Checks the file at `path` on the calling thread and files the result (steps 100 to 112).
-void ValidateXML2(const QString& path, FileList& validList, FileList& invalidList,
-                  bool showErrors, Platform& platform, QWidget* owner);
+void ValidateXML2(const QString& path, FileList& validList, FileList& invalidList, bool showErrors,
+                  Platform& platform, QWidget* owner);
 
 // Files the result of a check that has already run, possibly on another thread: reports a
 // failure of the check at its step (100 or 102), then appends exactly one row: the path to

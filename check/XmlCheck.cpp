@@ -5,6 +5,7 @@
 
 #include "check/InputFile.h"
 #include "check/XmlErrorCapture.h"
+#include "check/XmlString.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -37,12 +38,6 @@ struct DocumentFree {
 using ParserContext = std::unique_ptr<xmlParserCtxt, ContextFree>;
 using Document = std::unique_ptr<xmlDoc, DocumentFree>;
 
-int readInput(void* file, char* buffer, int size) {
-    if (size <= 0)
-        return 0;
-    return static_cast<int>(static_cast<InputFile*>(file)->read(buffer, static_cast<std::size_t>(size)));
-}
-
 // A document that declares a DOCTYPE is validated against its DTD while it is parsed, as a
 // validating DOM parser does; one without is only checked for well-formedness.
 void internalSubsetThenValidate(void* context, const xmlChar* name, const xmlChar* externalId,
@@ -55,11 +50,6 @@ void internalSubsetThenValidate(void* context, const xmlChar* name, const xmlCha
 // System identifiers are URI references, but documents often hold plain file names with
 // blanks or letters beyond ASCII; escape those (and only those) so that they resolve.
 constexpr char kKeptInUris[] = ";/?:@&=+$,#%[]";
-
-struct XmlFree {
-    void operator()(xmlChar* s) const { xmlFree(s); }
-};
-using XmlString = std::unique_ptr<xmlChar, XmlFree>;
 
 XmlString escapedReference(const xmlChar* systemId) {
     return XmlString(systemId != nullptr
@@ -113,8 +103,8 @@ void checkInto(const QString& path, CheckResult& result) {
         QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
     capture.nameUrl(documentUrl, path);
 
-    const Document doc(xmlCtxtReadIO(ctxt.get(), readInput, nullptr, &file, documentUrl.constData(),
-                                     nullptr, kParseOptions));
+    const Document doc(xmlCtxtReadIO(ctxt.get(), ReadInputFile, nullptr, &file,
+                                     documentUrl.constData(), nullptr, kParseOptions));
     if (capture.outOfMemory() || ctxt->errNo == XML_ERR_NO_MEMORY) {
         result.failedStep = 102;
         result.failure = QStringLiteral("Out of memory while loading %1").arg(path);
@@ -131,6 +121,10 @@ void checkInto(const QString& path, CheckResult& result) {
 }
 
 }  // namespace
+
+void XmlFree::operator()(unsigned char* text) const {
+    xmlFree(text);
+}
 
 CheckResult CheckXmlFile(const QString& path) {
     InitXmlChecking();

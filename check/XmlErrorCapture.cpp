@@ -146,8 +146,8 @@ void XmlErrorCapture::recordLoadFailure(_xmlParserCtxt* context, int code, const
     if ((context == nullptr || context->input == nullptr) && !contexts_.empty())
         context = contexts_.front();
     const xmlParserInput* in = context != nullptr ? context->input : nullptr;
-    report_.url = in != nullptr && in->filename != nullptr ? shownUrl(in->filename)
-                                                           : QString::fromUtf8(url);
+    report_.url =
+        in != nullptr && in->filename != nullptr ? shownUrl(in->filename) : QString::fromUtf8(url);
     report_.line = in != nullptr ? in->line : 0;
     report_.linepos = in != nullptr ? in->col : 0;
     takePosition(context);

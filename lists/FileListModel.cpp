@@ -4,7 +4,8 @@
 
 const QString& FileListModel::text(int position) const {
     if (position < 1 || position > count())
-        throw StepFailure(QStringLiteral("Index out of bounds: the list has no row %1").arg(position));
+        throw StepFailure(
+            QStringLiteral("Index out of bounds: the list has no row %1").arg(position));
     return rows_.at(position - 1);
 }
 

@@ -169,7 +169,8 @@ private slots:
         QCOMPARE(form->ListView2->texts(), (QStringList{good, good}));
         QCOMPARE(form->ListView3->count(), 2);
         QVERIFY(form->ListView3->text(1).startsWith(
-            missing + " - Your XML Document failed to loaddue the following error.\r\nError #: 1549: "));
+            missing +
+            " - Your XML Document failed to loaddue the following error.\r\nError #: 1549: "));
     }
 
     void barShowsTheNameLiterally() {
@@ -263,8 +264,8 @@ private slots:
         CheckResult failed;
         failed.failedStep = 102;
         failed.failure = "Out of memory while loading big.xml";
-        FileCheckResult("big.xml", failed, *form->ListView2, *form->ListView3, true,
-                        env.platform, form.get());
+        FileCheckResult("big.xml", failed, *form->ListView2, *form->ListView3, true, env.platform,
+                        form.get());
         QCOMPARE(env.platform.calls.size(), 1);
         QCOMPARE(env.platform.calls[0].title, "Application Error");
         QVERIFY(env.platform.calls[0].text.startsWith(
@@ -276,8 +277,8 @@ private slots:
         // Flag clear: an invalid row is the bare path, like a valid one.
         CheckResult invalid;
         invalid.error.reason = "x\r\n";
-        FileCheckResult("bad.xml", invalid, *form->ListView2, *form->ListView3, false,
-                        env.platform, form.get());
+        FileCheckResult("bad.xml", invalid, *form->ListView2, *form->ListView3, false, env.platform,
+                        form.get());
         QCOMPARE(form->ListView3->text(2), "bad.xml");
     }
 };

@@ -59,8 +59,9 @@ private slots:
         QCOMPARE(model.text(1), kReportRow);  // stored unchanged, line breaks included
         const QString shown = model.data(report, Qt::DisplayRole).toString();
         QVERIFY(!shown.contains('\r') && !shown.contains('\n'));
-        QVERIFY(shown.startsWith("/x/bad.xml - Your XML Document failed to loaddue the following "
-                                 "error.  \u23CE  Error #: 76"));
+        QVERIFY(
+            shown.startsWith("/x/bad.xml - Your XML Document failed to loaddue the following "
+                             "error.  \u23CE  Error #: 76"));
         QCOMPARE(model.data(report, Qt::ToolTipRole).toString(),
                  QString(kReportRow).replace("\r\n", "\n"));
         QCOMPARE(model.data(model.index(1), Qt::DisplayRole).toString(), "/plain.xml");

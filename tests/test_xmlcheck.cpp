@@ -7,11 +7,11 @@
 #include <QProcess>
 #include <QTest>
 
-#include <future>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <future>
 
 namespace {
 
@@ -65,8 +65,7 @@ private slots:
                   "<?xml version=\"1.0\"?>\n<catalog "
                   "xmlns=\"urn:oasis:names:tc:entity:xmlns:xml:catalog\">\n"
                   "<public publicId=\"-//Brellix//DTD Test//EN\" uri=\"file://" +
-                      QFile::encodeName(env.path("catalogued.dtd")) +
-                      "\"/>\n</catalog>\n");
+                      QFile::encodeName(env.path("catalogued.dtd")) + "\"/>\n</catalog>\n");
         qputenv("XML_CATALOG_FILES", QFile::encodeName(env.path("catalog.xml")));
         InitXmlChecking();
         InitXmlChecking();  // a second call changes nothing
@@ -80,11 +79,14 @@ private slots:
         QTest::newRow("mismatched tag") << QByteArray("<a><b></a>") << false << 76;
         QTest::newRow("empty file") << QByteArray() << false << 4;
         QTest::newRow("undeclared prefix") << QByteArray("<a><x:b/></a>") << false << 201;
-        QTest::newRow("declared prefix") << QByteArray("<a xmlns:x='urn:x'><x:b/></a>") << true << 0;
+        QTest::newRow("declared prefix")
+            << QByteArray("<a xmlns:x='urn:x'><x:b/></a>") << true << 0;
         QTest::newRow("internal DTD, valid")
-            << QByteArray("<!DOCTYPE a [<!ELEMENT a (b)><!ELEMENT b EMPTY>]><a><b/></a>") << true << 0;
+            << QByteArray("<!DOCTYPE a [<!ELEMENT a (b)><!ELEMENT b EMPTY>]><a><b/></a>") << true
+            << 0;
         QTest::newRow("internal DTD, invalid")
-            << QByteArray("<!DOCTYPE a [<!ELEMENT a (b)><!ELEMENT b EMPTY>]><a><c/></a>") << false << 534;
+            << QByteArray("<!DOCTYPE a [<!ELEMENT a (b)><!ELEMENT b EMPTY>]><a><c/></a>") << false
+            << 534;
         QTest::newRow("doctype without declarations")
             << QByteArray("<!DOCTYPE a><a/>") << false << 522;
         QTest::newRow("Latin-1 declared")
@@ -132,20 +134,20 @@ private slots:
 
     void quadraticEntityExpansionIsRefused() {
         const QByteArray big = "x";
-        const QByteArray doc = "<!DOCTYPE q [<!ENTITY big \"" + big.repeated(100000) + "\">]>\n<q>" +
-                               QByteArray("&big;").repeated(100000) + "</q>\n";
+        const QByteArray doc = "<!DOCTYPE q [<!ENTITY big \"" + big.repeated(100000) +
+                               "\">]>\n<q>" + QByteArray("&big;").repeated(100000) + "</q>\n";
         const CheckResult result = CheckXmlFile(env.write("quadratic.xml", doc));
         QVERIFY(!result.loaded);
         QCOMPARE(result.error.errorCode, 89);
     }
 
     void utf16WithByteOrderMark() {
-        const QString good = QString::fromUtf8(
-            "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<a>\u00e9\u4e2d</a>\n");
+        const QString good =
+            QString::fromUtf8("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<a>\u00e9\u4e2d</a>\n");
         QVERIFY(CheckXmlFile(env.write("utf16.xml", utf16WithBom(good))).loaded);
 
-        const QString bad = QString::fromUtf8(
-            "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<a>\u00e9\u4e2d</b>\n");
+        const QString bad =
+            QString::fromUtf8("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<a>\u00e9\u4e2d</b>\n");
         const CheckResult result = CheckXmlFile(env.write("utf16bad.xml", utf16WithBom(bad)));
         QVERIFY(!result.loaded);
         QCOMPARE(result.error.line, 2);
@@ -156,8 +158,8 @@ private slots:
     }
 
     void exactReportOfAMismatchedTag() {
-        const QString file =
-            env.write("exact.xml", "<?xml version=\"1.0\"?>\n<root>\n  <item>one</itemx>\n</root>\n");
+        const QString file = env.write(
+            "exact.xml", "<?xml version=\"1.0\"?>\n<root>\n  <item>one</itemx>\n</root>\n");
         const CheckResult result = CheckXmlFile(file);
         QVERIFY(!result.loaded);
         const QString expected =
@@ -167,7 +169,8 @@ private slots:
             "Line Position: 20\r\n"
             "Position In File: 48\r\n"
             "Source Text:   <item>one</itemx>\r\n"
-            "Document URL: " + file;
+            "Document URL: " +
+            file;
         QCOMPARE(ErrorReportText(result.error), expected);
     }
 
@@ -177,8 +180,9 @@ private slots:
         report.reason = "The system cannot locate the object specified.\r\n";
         report.line = -1;
         const QString text = ErrorReportText(report);
-        QVERIFY(text.contains("\r\nError #: -2146697210: The system cannot locate the object "
-                              "specified.\r\nLine #: -1\r\n"));
+        QVERIFY(
+            text.contains("\r\nError #: -2146697210: The system cannot locate the object "
+                          "specified.\r\nLine #: -1\r\n"));
         QVERIFY(text.contains("\r\nSource Text: \r\nDocument URL: "));
         QVERIFY(text.endsWith("Document URL: "));
         QVERIFY(text.startsWith("Your XML Document failed to loaddue the following error.\r\n"));
@@ -188,14 +192,16 @@ private slots:
         env.write("dtd/ext.dtd", kExternalDtd);
         const QByteArray head = "<?xml version=\"1.0\"?>\n<!DOCTYPE a SYSTEM \"ext.dtd\">\n";
         QVERIFY(CheckXmlFile(env.write("dtd/good.xml", head + "<a><b/></a>\n")).loaded);
-        const CheckResult invalid = CheckXmlFile(env.write("dtd/bad.xml", head + "<a><b/><b/></a>\n"));
+        const CheckResult invalid =
+            CheckXmlFile(env.write("dtd/bad.xml", head + "<a><b/><b/></a>\n"));
         QVERIFY(!invalid.loaded);
         QCOMPARE(invalid.error.errorCode, 504);
         QCOMPARE(invalid.error.line, 3);
 
         // Blanks and URI characters in the folder name: the DTD still resolves beside the file.
         env.write("odd dir %41#/ext.dtd", kExternalDtd);
-        const CheckResult oddGood = CheckXmlFile(env.write("odd dir %41#/good.xml", head + "<a><b/></a>\n"));
+        const CheckResult oddGood =
+            CheckXmlFile(env.write("odd dir %41#/good.xml", head + "<a><b/></a>\n"));
         QVERIFY2(oddGood.loaded, qPrintable(ErrorReportText(oddGood.error)));
         const CheckResult odd = CheckXmlFile(env.write("odd dir %41#/bad.xml", head + "<a/>\n"));
         QVERIFY(!odd.loaded);
@@ -211,8 +217,9 @@ private slots:
     }
 
     void unavailableDtdFailsAndSaysWhy() {
-        const CheckResult missing = CheckXmlFile(env.write(
-            "missingdtd.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE a SYSTEM \"nothere.dtd\">\n<a/>\n"));
+        const CheckResult missing = CheckXmlFile(
+            env.write("missingdtd.xml",
+                      "<?xml version=\"1.0\"?>\n<!DOCTYPE a SYSTEM \"nothere.dtd\">\n<a/>\n"));
         QVERIFY(!missing.loaded);
         QCOMPARE(missing.error.errorCode, 1549);
         QVERIFY2(missing.error.reason.contains("nothere.dtd") &&
@@ -221,15 +228,17 @@ private slots:
         QCOMPARE(missing.error.line, 2);
 
         const CheckResult web = CheckXmlFile(env.write(
-            "webdtd.xml", "<!DOCTYPE a PUBLIC \"-//Nobody//DTD X//EN\" \"http://127.0.0.1:9/x.dtd\">\n<a/>\n"));
+            "webdtd.xml",
+            "<!DOCTYPE a PUBLIC \"-//Nobody//DTD X//EN\" \"http://127.0.0.1:9/x.dtd\">\n<a/>\n"));
         QVERIFY(!web.loaded);
         QCOMPARE(web.error.errorCode, 1543);
         QVERIFY2(web.error.reason.contains("network"), qPrintable(web.error.reason));
     }
 
     void catalogSuppliesALocalCopy() {
-        const QByteArray head = "<!DOCTYPE a PUBLIC \"-//Brellix//DTD Test//EN\" "
-                                "\"http://127.0.0.1:9/catalogued.dtd\">\n";
+        const QByteArray head =
+            "<!DOCTYPE a PUBLIC \"-//Brellix//DTD Test//EN\" "
+            "\"http://127.0.0.1:9/catalogued.dtd\">\n";
         QVERIFY(CheckXmlFile(env.write("catalogued-good.xml", head + "<a><b/></a>")).loaded);
         const CheckResult bad = CheckXmlFile(env.write("catalogued-bad.xml", head + "<a><c/></a>"));
         QVERIFY(!bad.loaded);
@@ -237,14 +246,16 @@ private slots:
     }
 
     void externalParsedEntitiesAreReadAndChecked() {
-        const QByteArray head = "<!DOCTYPE a [<!ELEMENT a ANY><!ELEMENT b EMPTY>"
-                                "<!ENTITY e SYSTEM \"part.ent\">]>\n";
+        const QByteArray head =
+            "<!DOCTYPE a [<!ELEMENT a ANY><!ELEMENT b EMPTY>"
+            "<!ENTITY e SYSTEM \"part.ent\">]>\n";
         env.write("ent/part.ent", "<b/><b/>");
         QVERIFY(CheckXmlFile(env.write("ent/good.xml", head + "<a>&e;</a>")).loaded);
         env.write("ent2/part.ent", "<b></c>");
         QVERIFY(!CheckXmlFile(env.write("ent2/broken.xml", head + "<a>&e;</a>")).loaded);
 
-        const CheckResult missing = CheckXmlFile(env.write("ent3/missing.xml", head + "<a>&e;</a>"));
+        const CheckResult missing =
+            CheckXmlFile(env.write("ent3/missing.xml", head + "<a>&e;</a>"));
         QVERIFY(!missing.loaded);
         QCOMPARE(missing.error.errorCode, 1549);
         QCOMPARE(missing.error.url, env.path("ent3/missing.xml"));
