@@ -32,14 +32,15 @@ struct CheckResult {
 };
 
 // Prepares the parser for checking: once per process, on the main thread before any other
-// thread checks a file. Later calls do nothing. Raises the nesting limit, keeps every
+// thread checks a file. Later calls do nothing. Raises the nesting limit and keeps every
 // external definition local (files and the system XML catalog, never the network, regular
-// files only) and silences the parser's own printing.
+// files only). CheckXmlFile calls it too, so forgetting it costs only the thread guarantee.
 void InitXmlChecking();
 
 // Loads the file at `path` (taken exactly as given) into a fresh document and reports the
 // verdict. A missing, unreadable or non-regular file is a failed load with a report, never a
-// failure of the check.
+// failure of the check. While it runs, the parser's errors on this thread go to the check
+// (and are never printed); the thread's previous error handlers are restored at its end.
 CheckResult CheckXmlFile(const QString& path);
 
 // The report as the invalid list shows it: "Your XML Document failed to load" running
