@@ -154,6 +154,8 @@ public:
     // The dragged row of the input list; it turns invalid when the row is removed or the list
     // is cleared.
     QPersistentModelIndex draggedRow;
+    // True while "Start Checking" runs (a second click meanwhile is ignored).
+    bool checkRunActive = false;
 };
 
 template <class F>

@@ -2,6 +2,7 @@
 #include "app/Form1.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
+#include "check/XmlCheck.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,8 @@ bool displayAvailable() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // Process-wide parser set-up, before any thread could check a file.
+    InitXmlChecking();
     if (!displayAvailable()) {
         std::fputs("brellix: no graphical display found (neither DISPLAY nor WAYLAND_DISPLAY is "
                    "set).\nBrellix is a desktop program: start it from a desktop session.\n",

@@ -1,5 +1,14 @@
 #include "lists/FileListModel.h"
 
+#include "app/ErrorReport.h"
+
+const QString& FileListModel::text(int position) const {
+    if (position < 1 || position > count())
+        throw StepFailure(
+            QStringLiteral("Index out of bounds: the list has no row %1").arg(position));
+    return rows_.at(position - 1);
+}
+
 void FileListModel::append(const QString& text) {
     const int row = count();
     beginInsertRows({}, row, row);

@@ -11,7 +11,8 @@ public:
     using QAbstractListModel::QAbstractListModel;
 
     int count() const { return static_cast<int>(rows_.size()); }
-    const QString& text(int position) const { return rows_.at(position - 1); }
+    // Throws StepFailure for a position that holds no row.
+    const QString& text(int position) const;
     const QStringList& texts() const { return rows_; }
 
     void append(const QString& text);

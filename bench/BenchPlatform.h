@@ -1,0 +1,27 @@
+#pragma once
+// A platform for benchmarks: every box is answered at once (OK / No) and counted, nothing
+// else is ever shown or started.
+
+#include "app/Platform.h"
+
+#include <QStringList>
+
+class BenchPlatform final : public Platform {
+public:
+    QStringList messages;
+
+    MessageAnswer showMessage(QWidget*, const QString& text, const QString&, MessageButtons buttons,
+                              MessageIcon) override {
+        messages.append(text);
+        return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
+    }
+    QString inputBox(QWidget*, const QString&, const QString&, const QString&) override {
+        return {};
+    }
+    QStringList openFileNames(QWidget*, const QString&, const QStringList&) override { return {}; }
+    QString saveFileName(QWidget*, const QString&, const QStringList&) override { return {}; }
+    QString chooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
+    bool openUrl(const QUrl&) override { return false; }
+    bool startDetached(const QString&, const QStringList&, QString*) override { return false; }
+    void endProgram() override {}
+};

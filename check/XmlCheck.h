@@ -1,0 +1,49 @@
+#pragma once
+// Checking one XML file: does it load as a namespace-aware DOM parser with default settings
+// would load it, and if not, why. Plain code without widgets: every function here may be
+// called from any thread at the same time, each call owning its parser and document.
+
+#include <QString>
+
+#include <cstdint>
+
+// The seven fields of the first error that made a load fail.
+struct ParseErrorReport {
+    std::int32_t errorCode = 0;  // the parser's error code (libxml2's xmlParserErrors)
+    QString url;                 // the document (or DTD, or entity) that holds the error
+    QString reason;              // the parser's description, ending in CR LF
+    QString srcText;             // the text of the line that holds the error
+    std::int32_t line = 0;       // line number, from 1 (0: not known)
+    std::int32_t linepos = 0;    // position within the line, from 1 (0: not known)
+    std::int32_t filepos = 0;    // byte offset of the error in the file (0: not known)
+
+    bool operator==(const ParseErrorReport&) const = default;
+};
+
+// The outcome of checking one file.
+struct CheckResult {
+    bool loaded = false;     // the file loaded: it is well-formed, and valid when it has a DTD
+    ParseErrorReport error;  // when not loaded: why
+    // Set when the check itself failed instead of giving a verdict (the parser could not be
+    // set up, or ran out of memory): the number of the step that failed (100: creating the
+    // parser, 102: loading) and a description. `loaded` is then false.
+    int failedStep = 0;
+    QString failure;
+};
+
+// Prepares the parser for checking: once per process, on the main thread before any other
+// thread checks a file. Later calls do nothing. Raises the nesting limit and keeps every
+// external definition local (files and the system XML catalog, never the network, regular
+// files only). CheckXmlFile calls it too, so forgetting it costs only the thread guarantee.
+void InitXmlChecking();
+
+// Loads the file at `path` (taken exactly as given) into a fresh document and reports the
+// verdict. A missing, unreadable or non-regular file is a failed load with a report, never a
+// failure of the check. While it runs, the parser's errors on this thread go to the check
+// (and are never printed); the thread's previous error handlers are restored at its end.
+CheckResult CheckXmlFile(const QString& path);
+
+// The report as the invalid list shows it: "Your XML Document failed to load" running
+// straight into "due the following error.", then one labelled line per field (the reason
+// brings its own line break), without a final line break.
+QString ErrorReportText(const ParseErrorReport& report);

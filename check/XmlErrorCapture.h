@@ -1,0 +1,70 @@
+#pragma once
+// Inside the XML check only: collects the first error of one check on the calling thread.
+// While it lives, every error and warning that the parser raises on this thread comes here
+// (libxml2's structured error handler is per thread), and the external entity loader reports
+// its refusals here too. libxml2 itself stays out of this header.
+
+#include "check/XmlCheck.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <utility>
+#include <vector>
+
+struct _xmlError;
+struct _xmlParserCtxt;
+
+class XmlErrorCapture {
+public:
+    XmlErrorCapture();
+    ~XmlErrorCapture();
+    XmlErrorCapture(const XmlErrorCapture&) = delete;
+    XmlErrorCapture& operator=(const XmlErrorCapture&) = delete;
+
+    // The capture of the check running on this thread, or null.
+    static XmlErrorCapture* current();
+
+    // A parser context of this check: errors that carry it get their position in the file
+    // and their source line from it.
+    void addContext(_xmlParserCtxt* context);
+    // Errors whose document address is `url` name the document as `shown`. The first name
+    // given is the checked document's, used also for errors that name no document.
+    void nameUrl(const QByteArray& url, const QString& shown);
+
+    // Records a parser error (warnings are ignored); only the first error is kept.
+    void record(const _xmlError* error);
+    // Records a refusal of the entity loader, at the place in `context` that asked for it.
+    void recordLoadFailure(_xmlParserCtxt* context, int code, const QString& reason,
+                           const QByteArray& url);
+    // Records an error found by the check itself, outside the parser.
+    void recordOwn(int code, const QString& reason, const QString& url);
+
+    bool hasError() const { return hasError_; }
+    // The parser ran out of memory: the check gives no verdict.
+    bool outOfMemory() const { return outOfMemory_; }
+    const ParseErrorReport& report() const { return report_; }
+
+private:
+    bool knows(const _xmlParserCtxt* context) const;
+    QString shownUrl(const char* url) const;
+    void takePosition(_xmlParserCtxt* context);
+
+    using StructuredHandler = void (*)(void*, _xmlError*);
+    using GenericHandler = void (*)(void*, const char*, ...);
+
+    XmlErrorCapture* previous_;
+    StructuredHandler previousHandler_;
+    void* previousContext_;
+    GenericHandler previousGeneric_;
+    void* previousGenericContext_;
+    std::vector<_xmlParserCtxt*> contexts_;
+    std::vector<std::pair<QByteArray, QString>> urls_;
+    ParseErrorReport report_;
+    bool hasError_ = false;
+    bool outOfMemory_ = false;
+};
+
+// The reason as the report carries it: the parser's text with its own line end replaced by
+// CR LF.
+QString ReasonText(const QString& message);

@@ -1,0 +1,344 @@
+// Checking single files on disk: verdicts, the report's fields, and the report text.
+
+#include "check/XmlCheck.h"
+#include "tests/support/TestEnv.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTest>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <future>
+
+namespace {
+
+const QByteArray kExternalDtd = "<!ELEMENT a (b)>\n<!ELEMENT b EMPTY>\n";
+
+// The content packed by a compressor on the path ("gzip", "xz"); empty when it is missing.
+QByteArray packed(const char* program, const QByteArray& data) {
+    QProcess p;
+    p.start(QString::fromLatin1(program), {QStringLiteral("-c")});
+    if (!p.waitForStarted())
+        return {};
+    p.write(data);
+    p.closeWriteChannel();
+    p.waitForFinished();
+    return p.readAllStandardOutput();
+}
+
+QByteArray utf16WithBom(const QString& text) {
+    QByteArray bytes("\xff\xfe", 2);
+    for (QChar c : text) {
+        bytes.append(static_cast<char>(c.unicode() & 0xff));
+        bytes.append(static_cast<char>(c.unicode() >> 8));
+    }
+    return bytes;
+}
+
+QByteArray nested(int depth) {
+    return QByteArray("<a>").repeated(depth) + QByteArray("</a>").repeated(depth);
+}
+
+QByteArray billionLaughs() {
+    QByteArray dtd = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n<!ENTITY lol0 \"lol\">\n";
+    for (int i = 1; i <= 10; ++i)
+        dtd += "<!ENTITY lol" + QByteArray::number(i) + " \"" +
+               ("&lol" + QByteArray::number(i - 1) + ";").repeated(10) + "\">\n";
+    return dtd + "]>\n<lolz>&lol10;</lolz>\n";
+}
+
+}  // namespace
+
+class TestXmlCheck : public QObject {
+    Q_OBJECT
+    TestEnv env;
+
+private slots:
+    void initTestCase() {
+        // A catalog of our own maps a web address to a local copy; it is read when checking
+        // is set up, so it must be named first.
+        env.write("catalogued.dtd", kExternalDtd);
+        env.write("catalog.xml",
+                  "<?xml version=\"1.0\"?>\n<catalog "
+                  "xmlns=\"urn:oasis:names:tc:entity:xmlns:xml:catalog\">\n"
+                  "<public publicId=\"-//Brellix//DTD Test//EN\" uri=\"file://" +
+                      QFile::encodeName(env.path("catalogued.dtd")) + "\"/>\n</catalog>\n");
+        qputenv("XML_CATALOG_FILES", QFile::encodeName(env.path("catalog.xml")));
+        InitXmlChecking();
+        InitXmlChecking();  // a second call changes nothing
+    }
+
+    void verdictsOfWellFormedAndBrokenDocuments_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("loaded");
+        QTest::addColumn<int>("code");
+        QTest::newRow("well-formed") << QByteArray("<a><b x='1'/>text</a>") << true << 0;
+        QTest::newRow("mismatched tag") << QByteArray("<a><b></a>") << false << 76;
+        QTest::newRow("empty file") << QByteArray() << false << 4;
+        QTest::newRow("undeclared prefix") << QByteArray("<a><x:b/></a>") << false << 201;
+        QTest::newRow("declared prefix")
+            << QByteArray("<a xmlns:x='urn:x'><x:b/></a>") << true << 0;
+        QTest::newRow("internal DTD, valid")
+            << QByteArray("<!DOCTYPE a [<!ELEMENT a (b)><!ELEMENT b EMPTY>]><a><b/></a>") << true
+            << 0;
+        QTest::newRow("internal DTD, invalid")
+            << QByteArray("<!DOCTYPE a [<!ELEMENT a (b)><!ELEMENT b EMPTY>]><a><c/></a>") << false
+            << 534;
+        QTest::newRow("doctype without declarations")
+            << QByteArray("<!DOCTYPE a><a/>") << false << 522;
+        QTest::newRow("Latin-1 declared")
+            << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><a>caf\xe9</a>") << true << 0;
+        QTest::newRow("bytes not UTF-8") << QByteArray("<a>caf\xe9</a>") << false << 9;
+        QTest::newRow("entity bomb") << billionLaughs() << false << 89;
+        QTest::newRow("10000 levels deep") << nested(10000) << true << 0;
+    }
+    void verdictsOfWellFormedAndBrokenDocuments() {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, loaded);
+        QFETCH(int, code);
+        const QString file = env.write("verdict.xml", content);
+        const CheckResult result = CheckXmlFile(file);
+        QCOMPARE(result.loaded, loaded);
+        QCOMPARE(result.failedStep, 0);
+        if (!loaded) {
+            QCOMPARE(result.error.errorCode, code);
+            QVERIFY(result.error.reason.endsWith("\r\n"));
+            QCOMPARE(result.error.url, file);
+        } else {
+            QCOMPARE(result.error, ParseErrorReport{});
+        }
+    }
+
+    void compressedDocumentsAreNotXml() {
+        // libxml2 would unpack these by itself; the file's bytes are what counts.
+        for (const char* program : {"gzip", "xz"}) {
+            const QByteArray bytes = packed(program, "<?xml version='1.0'?><a/>");
+            if (bytes.isEmpty())
+                QSKIP("compressor missing");
+            const CheckResult result = CheckXmlFile(env.write("packed.xml", bytes));
+            QVERIFY(!result.loaded);
+            QCOMPARE(result.error.errorCode, 4);
+        }
+    }
+
+    void deepButNotEndlessNesting() {
+        // Deeper than the nesting limit is refused with a report, not a crash.
+        const CheckResult result = CheckXmlFile(env.write("deeper.xml", nested(100010)));
+        QVERIFY(!result.loaded);
+        QVERIFY2(result.error.reason.contains("depth"), qPrintable(result.error.reason));
+        QVERIFY(result.error.srcText.size() <= 2001);  // the line around the error, not all of it
+    }
+
+    void quadraticEntityExpansionIsRefused() {
+        const QByteArray big = "x";
+        const QByteArray doc = "<!DOCTYPE q [<!ENTITY big \"" + big.repeated(100000) +
+                               "\">]>\n<q>" + QByteArray("&big;").repeated(100000) + "</q>\n";
+        const CheckResult result = CheckXmlFile(env.write("quadratic.xml", doc));
+        QVERIFY(!result.loaded);
+        QCOMPARE(result.error.errorCode, 89);
+    }
+
+    void utf16WithByteOrderMark() {
+        const QString good =
+            QString::fromUtf8("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<a>\u00e9\u4e2d</a>\n");
+        QVERIFY(CheckXmlFile(env.write("utf16.xml", utf16WithBom(good))).loaded);
+
+        const QString bad =
+            QString::fromUtf8("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<a>\u00e9\u4e2d</b>\n");
+        const CheckResult result = CheckXmlFile(env.write("utf16bad.xml", utf16WithBom(bad)));
+        QVERIFY(!result.loaded);
+        QCOMPARE(result.error.line, 2);
+        QCOMPARE(result.error.linepos, 10);
+        // The source line is decoded; the position counts the file's own bytes.
+        QCOMPARE(result.error.srcText, QString::fromUtf8("<a>\u00e9\u4e2d</b>"));
+        QCOMPARE(result.error.filepos, 100);
+    }
+
+    void exactReportOfAMismatchedTag() {
+        const QString file = env.write(
+            "exact.xml", "<?xml version=\"1.0\"?>\n<root>\n  <item>one</itemx>\n</root>\n");
+        const CheckResult result = CheckXmlFile(file);
+        QVERIFY(!result.loaded);
+        const QString expected =
+            "Your XML Document failed to loaddue the following error.\r\n"
+            "Error #: 76: Opening and ending tag mismatch: item line 3 and itemx\r\n"
+            "Line #: 3\r\n"
+            "Line Position: 20\r\n"
+            "Position In File: 48\r\n"
+            "Source Text:   <item>one</itemx>\r\n"
+            "Document URL: " +
+            file;
+        QCOMPARE(ErrorReportText(result.error), expected);
+    }
+
+    void reportTextKeepsEveryLabel() {
+        ParseErrorReport report;
+        report.errorCode = -2146697210;
+        report.reason = "The system cannot locate the object specified.\r\n";
+        report.line = -1;
+        const QString text = ErrorReportText(report);
+        QVERIFY(
+            text.contains("\r\nError #: -2146697210: The system cannot locate the object "
+                          "specified.\r\nLine #: -1\r\n"));
+        QVERIFY(text.contains("\r\nSource Text: \r\nDocument URL: "));
+        QVERIFY(text.endsWith("Document URL: "));
+        QVERIFY(text.startsWith("Your XML Document failed to loaddue the following error.\r\n"));
+    }
+
+    void externalDtdIsLoadedAndEnforced() {
+        env.write("dtd/ext.dtd", kExternalDtd);
+        const QByteArray head = "<?xml version=\"1.0\"?>\n<!DOCTYPE a SYSTEM \"ext.dtd\">\n";
+        QVERIFY(CheckXmlFile(env.write("dtd/good.xml", head + "<a><b/></a>\n")).loaded);
+        const CheckResult invalid =
+            CheckXmlFile(env.write("dtd/bad.xml", head + "<a><b/><b/></a>\n"));
+        QVERIFY(!invalid.loaded);
+        QCOMPARE(invalid.error.errorCode, 504);
+        QCOMPARE(invalid.error.line, 3);
+
+        // Blanks and URI characters in the folder name: the DTD still resolves beside the file.
+        env.write("odd dir %41#/ext.dtd", kExternalDtd);
+        const CheckResult oddGood =
+            CheckXmlFile(env.write("odd dir %41#/good.xml", head + "<a><b/></a>\n"));
+        QVERIFY2(oddGood.loaded, qPrintable(ErrorReportText(oddGood.error)));
+        const CheckResult odd = CheckXmlFile(env.write("odd dir %41#/bad.xml", head + "<a/>\n"));
+        QVERIFY(!odd.loaded);
+        QCOMPARE(odd.error.url, env.path("odd dir %41#/bad.xml"));
+
+        // System identifiers that are plain file names with a blank or a letter beyond ASCII.
+        env.write(QString::fromUtf8("names/m\u00fc dtd.dtd"), kExternalDtd);
+        env.write("names/my part.ent", "<b/>");
+        QVERIFY(CheckXmlFile(env.write("names/plain.xml",
+                                       "<!DOCTYPE a SYSTEM \"m\xc3\xbc dtd.dtd\" [<!ENTITY e "
+                                       "SYSTEM \"my part.ent\">]>\n<a>&e;</a>\n"))
+                    .loaded);
+    }
+
+    void unavailableDtdFailsAndSaysWhy() {
+        const CheckResult missing = CheckXmlFile(
+            env.write("missingdtd.xml",
+                      "<?xml version=\"1.0\"?>\n<!DOCTYPE a SYSTEM \"nothere.dtd\">\n<a/>\n"));
+        QVERIFY(!missing.loaded);
+        QCOMPARE(missing.error.errorCode, 1549);
+        QVERIFY2(missing.error.reason.contains("nothere.dtd") &&
+                     missing.error.reason.contains("No such file or directory"),
+                 qPrintable(missing.error.reason));
+        QCOMPARE(missing.error.line, 2);
+
+        const CheckResult web = CheckXmlFile(env.write(
+            "webdtd.xml",
+            "<!DOCTYPE a PUBLIC \"-//Nobody//DTD X//EN\" \"http://127.0.0.1:9/x.dtd\">\n<a/>\n"));
+        QVERIFY(!web.loaded);
+        QCOMPARE(web.error.errorCode, 1543);
+        QVERIFY2(web.error.reason.contains("network"), qPrintable(web.error.reason));
+    }
+
+    void catalogSuppliesALocalCopy() {
+        const QByteArray head =
+            "<!DOCTYPE a PUBLIC \"-//Brellix//DTD Test//EN\" "
+            "\"http://127.0.0.1:9/catalogued.dtd\">\n";
+        QVERIFY(CheckXmlFile(env.write("catalogued-good.xml", head + "<a><b/></a>")).loaded);
+        const CheckResult bad = CheckXmlFile(env.write("catalogued-bad.xml", head + "<a><c/></a>"));
+        QVERIFY(!bad.loaded);
+        QCOMPARE(bad.error.errorCode, 534);
+    }
+
+    void externalParsedEntitiesAreReadAndChecked() {
+        const QByteArray head =
+            "<!DOCTYPE a [<!ELEMENT a ANY><!ELEMENT b EMPTY>"
+            "<!ENTITY e SYSTEM \"part.ent\">]>\n";
+        env.write("ent/part.ent", "<b/><b/>");
+        QVERIFY(CheckXmlFile(env.write("ent/good.xml", head + "<a>&e;</a>")).loaded);
+        env.write("ent2/part.ent", "<b></c>");
+        QVERIFY(!CheckXmlFile(env.write("ent2/broken.xml", head + "<a>&e;</a>")).loaded);
+
+        const CheckResult missing =
+            CheckXmlFile(env.write("ent3/missing.xml", head + "<a>&e;</a>"));
+        QVERIFY(!missing.loaded);
+        QCOMPARE(missing.error.errorCode, 1549);
+        QCOMPARE(missing.error.url, env.path("ent3/missing.xml"));
+        QCOMPARE(missing.error.srcText, "<a>&e;</a>");
+
+        QDir().mkpath(env.path("ent4"));
+        QCOMPARE(::mkfifo(QFile::encodeName(env.path("ent4/part.ent")).constData(), 0600), 0);
+        const CheckResult fifo = CheckXmlFile(env.write("ent4/fifo.xml", head + "<a>&e;</a>"));
+        QVERIFY(!fifo.loaded);
+        QVERIFY2(fifo.error.reason.contains("FIFO"), qPrintable(fifo.error.reason));
+    }
+
+    void filesThatCannotBeReadAreInvalidAtOnce() {
+        QCOMPARE(::mkfifo(QFile::encodeName(env.path("pipe.xml")).constData(), 0600), 0);
+        const QByteArray socketPath = QFile::encodeName(env.path("sock.xml"));
+        const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, socketPath.constData(), sizeof address.sun_path);
+        QCOMPARE(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+        const struct {
+            QString path;
+            const char* why;
+        } cases[] = {
+            {env.path("nothing-here.xml"), "No such file or directory"},
+            {env.path("pipe.xml"), "FIFO"},
+            {env.path("sock.xml"), "socket"},
+            {QStringLiteral("/dev/zero"), "device"},
+            {env.dir.path(), "folder"},
+            {QString(), "empty"},
+        };
+        for (const auto& c : cases) {
+            const CheckResult result = CheckXmlFile(c.path);
+            QVERIFY(!result.loaded);
+            QCOMPARE(result.failedStep, 0);
+            QCOMPARE(result.error.errorCode, 1549);
+            QVERIFY2(result.error.reason.contains(c.why), qPrintable(result.error.reason));
+            QCOMPARE(result.error.url, c.path);
+            QCOMPARE(result.error.line, 0);
+        }
+        ::close(s);
+    }
+
+    void unreadableFile() {
+        if (::geteuid() == 0)
+            QSKIP("root may read any file");
+        const QString file = env.write("secret.xml", "<a/>");
+        QFile::setPermissions(file, {});
+        const CheckResult result = CheckXmlFile(file);
+        QVERIFY(!result.loaded);
+        QVERIFY(result.error.reason.contains("Permission denied"));
+    }
+
+    void threadsAgreeWithOneThread() {
+        QStringList files;
+        for (int i = 0; i < 40; ++i) {
+            const QByteArray body = i % 3 == 0   ? "<a><b/></a>"
+                                    : i % 3 == 1 ? "<a><x:b/></a>"
+                                                 : "<!DOCTYPE a [<!ELEMENT a EMPTY>]><a>t</a>";
+            files << env.write(QStringLiteral("mt/%1.xml").arg(i), body);
+        }
+        QList<CheckResult> sequential;
+        for (const QString& f : files)
+            sequential << CheckXmlFile(f);
+        const auto checkAll = [&files] {
+            QList<CheckResult> results;
+            for (const QString& f : files)
+                results << CheckXmlFile(f);
+            return results;
+        };
+        std::vector<std::future<QList<CheckResult>>> workers;
+        for (int t = 0; t < 4; ++t)
+            workers.push_back(std::async(std::launch::async, checkAll));
+        for (auto& w : workers) {
+            const QList<CheckResult> results = w.get();
+            for (qsizetype i = 0; i < files.size(); ++i) {
+                QCOMPARE(results[i].loaded, sequential[i].loaded);
+                QCOMPARE(results[i].error, sequential[i].error);
+            }
+        }
+    }
+};
+
+QTEST_MAIN(TestXmlCheck)
+#include "test_xmlcheck.moc"
