@@ -1,0 +1,52 @@
+#pragma once
+// Checks a sequence of files on worker threads, a bounded number ahead of the file whose result
+// is taken next. Results are taken in the order the files were queued, whatever the number of
+// threads, so the checking run and the command-line checker show the same order.
+
+#include "check/WorkerPool.h"
+#include "check/XmlCheck.h"
+
+#include <QString>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <future>
+#include <optional>
+
+class CheckQueue {
+public:
+    // `threads` workers (0: one per core); at most `ahead` files queued or being checked.
+    CheckQueue(int threads, int ahead);
+
+    int threads() const { return pool_.threads(); }
+    int ahead() const { return ahead_; }
+    int queued() const { return static_cast<int>(pending_.size()); }
+    bool full() const { return queued() >= ahead_; }
+    bool empty() const { return pending_.empty(); }
+
+    // Queues the check of `path` (taken exactly as given). Call only when not full().
+    void push(const QString& path);
+    // The path of the file whose result is taken next.
+    const QString& frontPath() const { return pending_.front().path; }
+
+    // Waits for the first queued file's result and takes it. While it is not ready,
+    // `whileWaiting` runs every `slice` (the window lets its events run there); when it returns
+    // false the wait is abandoned and the result is dropped (nullopt). A check that threw
+    // (out of memory) comes back as a failed check at the loading step, never as valid.
+    std::optional<CheckResult> takeFront(
+        const std::function<bool()>& whileWaiting = {},
+        std::chrono::milliseconds slice = std::chrono::milliseconds(10));
+
+    // Drops every queued file; checks already running finish on their worker unseen.
+    void clear() { pending_.clear(); }
+
+private:
+    struct Pending {
+        QString path;
+        std::future<CheckResult> result;
+    };
+    WorkerPool<CheckResult> pool_;
+    int ahead_;
+    std::deque<Pending> pending_;
+};
