@@ -1,6 +1,7 @@
 #include "check/Validate2.h"
 
 #include "app/ErrorReport.h"
+#include "check/ResultRow.h"
 #include "check/XmlCheck.h"
 #include "lists/FileList.h"
 
@@ -11,9 +12,7 @@ void ValidateXML2(const QString& path, FileList& validList, FileList& invalidLis
 
 void FileCheckResult(const QString& path, const CheckResult& result, FileList& validList,
                      FileList& invalidList, bool showErrors, Platform& platform, QWidget* owner) {
-    Guard guard(platform, owner,
-                LocationText(QStringLiteral("Brellix"), QStringLiteral("Validate2"),
-                             QStringLiteral("ValidateXML2")));
+    Guard guard(platform, owner, ValidateLocation());
     // 100 creating the parser and 102 loading ran in CheckXmlFile.
     if (result.failedStep != 0) {
         guard.report(result.failedStep, result.failure);
