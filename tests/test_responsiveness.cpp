@@ -1,12 +1,17 @@
-// Painting during long loops: repaints coalesced to a frame rate while a throttle lives, and
-// lists that lay out their rows at most once a frame yet are always up to date when asked.
+// The window during long work: repaints coalesced to a frame rate while a throttle lives,
+// lists that lay out their rows at most once a frame yet are always up to date when asked, and
+// a folder scan that lets events run while it gathers a large tree.
 
 #include "app/RepaintThrottle.h"
 #include "lists/FileList.h"
 #include "lists/FileListModel.h"
+#include "tests/support/FolderTree.h"
+#include "tests/support/TestEnv.h"
 
 #include <QCoreApplication>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -26,7 +31,7 @@ void pump() {
 
 }  // namespace
 
-class TestPainting : public QObject {
+class TestResponsiveness : public QObject {
     Q_OBJECT
 private slots:
     void repaintsAreHeldBackUntilTheFrameIsOver() {
@@ -81,7 +86,38 @@ private slots:
         list.append(QStringLiteral("/only.xml"));
         QCOMPARE(list.rowAt(list.visualRect(list.model().index(0)).center()), 1);
     }
+
+    void theScanLetsEventsRunWhileGatheringAndStopsWhenClosed() {
+        TestEnv env;
+        const QString root = env.path("tree");
+        for (int f = 0; f < 40; ++f)
+            for (int i = 0; i < 250; ++i)
+                tree::makeFile(QString("%1/d%2/f%3.xml").arg(root).arg(f).arg(i));
+        auto form = env.makeForm();
+        form->show();
+        env.platform.inputAnswers.push_back("xml");
+        env.platform.folderAnswers.push_back(root);
+        // Rows in the list at a pass of the event pump: the gathering is under way.
+        int rowsAtClose = -1;
+        QTimer watcher;
+        watcher.setInterval(0);
+        connect(&watcher, &QTimer::timeout, [&] {
+            if (rowsAtClose < 0 && form->ListView1->count() > 0) {
+                rowsAtClose = form->ListView1->count();
+                QCOMPARE(form->windowPointer(), WindowPointer::Busy);
+                form->close();
+            }
+        });
+        watcher.start();
+        QTest::mouseClick(form->PushButton3, Qt::LeftButton);
+        QVERIFY(rowsAtClose > 0);
+        QVERIFY(env.platform.ended);
+        // Nothing was added after the window closed.
+        QCOMPARE(form->ListView1->count(), rowsAtClose);
+        QVERIFY(rowsAtClose < 10000);
+        QVERIFY(env.platform.messageTexts().isEmpty());
+    }
 };
 
-QTEST_MAIN(TestPainting)
-#include "test_painting.moc"
+QTEST_MAIN(TestResponsiveness)
+#include "test_responsiveness.moc"
