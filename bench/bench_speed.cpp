@@ -6,6 +6,7 @@
 // painted; then the medians of all runs, Brellix's time as a ratio of xmllint's and cat's.
 //
 //   bench_speed [FOLDER] [--runs N] [--parts small,big,tree] [--no-tree-run] [--window-only]
+//               [--threads N]
 //
 // FOLDER holds the corpus (made there when missing; default: a temporary folder, removed at
 // the end). Parts: "small" scans and checks 20,000 small files; "big" checks one 100 MB file;
@@ -14,6 +15,7 @@
 // loop turn is the pause a user would see; the window is then closed). --no-tree-run skips the
 // full check of the tree and fills the result lists directly instead. --window-only lets every
 // file "load" without reading it: the run then costs only what the window does per row.
+// --threads N sets the run's worker threads (default: one per core).
 
 #include "Corpus.h"
 #include "app/Form1.h"
@@ -177,6 +179,8 @@ std::vector<std::string> order;
 // --window-only: every file "loads" without being read, so the run measures the window's own
 // cost per row.
 bool windowOnly = false;
+// --threads N: the run's worker threads (default: one per core).
+int workerThreads = 0;
 
 void note(const std::string& name, double value) {
     if (!figures.count(name))
@@ -213,6 +217,7 @@ int scan(Window& w, const QString& part, const QString& folder) {
 void checkRun(Window& w, const QString& part) {
     const QStringList files = w.form->ListView1->texts();
     const double mb = totalBytes(files) / 1e6;
+    w.form->checkRunSettings.threads = workerThreads;
     if (windowOnly) {
         w.form->checkRunSettings.check = [](const QString&) {
             CheckResult loaded;
@@ -322,12 +327,14 @@ int main(int argc, char* argv[]) {
             treeRun = false;
         else if (args[i] == QLatin1String("--window-only"))
             windowOnly = true;
+        else if (args[i] == QLatin1String("--threads") && i + 1 < args.size())
+            workerThreads = std::max(0, args[++i].toInt());
         else if (!args[i].startsWith(QLatin1String("--")))
             root = args[i];
         else {
             std::fprintf(stderr,
                          "usage: bench_speed [FOLDER] [--runs N] [--parts small,big,tree] "
-                         "[--no-tree-run] [--window-only]\n");
+                         "[--no-tree-run] [--window-only] [--threads N]\n");
             return 2;
         }
     }
