@@ -6,6 +6,7 @@
 
 #include "app/ErrorReport.h"
 #include "app/Platform.h"
+#include "check/CheckRunSettings.h"
 
 #include <QCursor>
 #include <QPersistentModelIndex>
@@ -156,6 +157,8 @@ public:
     QPersistentModelIndex draggedRow;
     // True while "Start Checking" runs (a second click meanwhile is ignored).
     bool checkRunActive = false;
+    // How "Start Checking" checks its files on worker threads.
+    CheckRunSettings checkRunSettings;
 };
 
 template <class F>

@@ -5,6 +5,7 @@
 //
 //   bench_folder_walk [folder-for-the-tree]   (default: a temporary folder, removed at the end)
 
+#include "Corpus.h"
 #include "lists/AddFolder.h"
 
 #include <QApplication>
@@ -14,8 +15,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <cstdio>
 
 #ifdef BENCH_WITH_WINDOW
@@ -26,29 +25,6 @@
 #endif
 
 namespace {
-
-constexpr int kTop = 10;
-constexpr int kSub = 100;
-constexpr int kFiles = 100;
-
-bool makeTree(const QString& root) {
-    for (int t = 0; t < kTop; ++t) {
-        for (int s = 0; s < kSub; ++s) {
-            const QString folder = QStringLiteral("%1/top%2/sub%3").arg(root).arg(t).arg(s);
-            if (!QDir().mkpath(folder))
-                return false;
-            for (int f = 0; f < kFiles; ++f) {
-                const QByteArray file =
-                    QFile::encodeName(QStringLiteral("%1/file%2.xml").arg(folder).arg(f));
-                const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-                if (fd < 0 || ::write(fd, "<a/>\n", 5) != 5)
-                    return false;
-                ::close(fd);
-            }
-        }
-    }
-    return true;
-}
 
 class CountingServices final : public WalkServices {
 public:
@@ -97,12 +73,13 @@ int main(int argc, char* argv[]) {
     QElapsedTimer clock;
     if (!QFile::exists(root + QStringLiteral("/top0/sub0/file0.xml"))) {
         clock.start();
-        if (!makeTree(root)) {
+        if (!corpus::makeTree(root)) {
             std::fprintf(stderr, "cannot build the tree in %s\n", qPrintable(root));
             return 1;
         }
         std::printf("tree built in %.2f s: %d files in %d folders\n", clock.elapsed() / 1000.0,
-                    kTop * kSub * kFiles, 1 + kTop + kTop * kSub);
+                    corpus::kTreeTop * corpus::kTreeSub * corpus::kTreeFiles,
+                    1 + corpus::kTreeTop + corpus::kTreeTop * corpus::kTreeSub);
     }
 
     for (int run = 1; run <= 2; ++run) {

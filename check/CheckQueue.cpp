@@ -4,8 +4,12 @@
 
 #include <algorithm>
 
-CheckQueue::CheckQueue(int threads, int ahead)
-    : pool_([](const QString& path) { return CheckXmlFile(path); }, threads),
+CheckQueue::CheckQueue(int threads, int ahead) : CheckQueue(threads, ahead, Check()) {}
+
+CheckQueue::CheckQueue(int threads, int ahead, Check check)
+    : pool_(
+          check ? std::move(check) : Check([](const QString& path) { return CheckXmlFile(path); }),
+          threads),
       ahead_(std::max(1, ahead)) {
     // libxml2's process-wide set-up must be done before any worker parses.
     InitXmlChecking();
@@ -13,6 +17,12 @@ CheckQueue::CheckQueue(int threads, int ahead)
 
 void CheckQueue::push(const QString& path) {
     pending_.push_back({path, pool_.submit(path)});
+}
+
+void CheckQueue::replaceFront(const QString& path) {
+    Pending& front = pending_.front();
+    front.path = path;
+    front.result = pool_.submitFirst(path);
 }
 
 std::optional<CheckResult> CheckQueue::takeFront(const std::function<bool()>& whileWaiting,
@@ -30,10 +40,15 @@ std::optional<CheckResult> CheckQueue::takeFront(const std::function<bool()>& wh
     try {
         result = front.result.get();
     } catch (...) {
-        result = CheckResult{};
-        result.failedStep = 102;
-        result.failure = CurrentExceptionDescription();
+        result = FailedCheckResult();
     }
     pending_.pop_front();
+    return result;
+}
+
+CheckResult FailedCheckResult() {
+    CheckResult result;
+    result.failedStep = 102;
+    result.failure = CurrentExceptionDescription();
     return result;
 }

@@ -16,8 +16,13 @@
 
 class CheckQueue {
 public:
+    // The check each file gets on a worker.
+    using Check = std::function<CheckResult(const QString& path)>;
+
     // `threads` workers (0: one per core); at most `ahead` files queued or being checked.
     CheckQueue(int threads, int ahead);
+    // The same with another check than CheckXmlFile (an empty one means CheckXmlFile).
+    CheckQueue(int threads, int ahead, Check check);
 
     int threads() const { return pool_.threads(); }
     int ahead() const { return ahead_; }
@@ -29,6 +34,10 @@ public:
     void push(const QString& path);
     // The path of the file whose result is taken next.
     const QString& frontPath() const { return pending_.front().path; }
+    // Replaces the file whose result is taken next by `path` (the file it stood for changed
+    // after it was queued): the old check's result is dropped, and `path` is checked before
+    // any other file that has not started yet.
+    void replaceFront(const QString& path);
 
     // Waits for the first queued file's result and takes it. While it is not ready,
     // `whileWaiting` runs every `slice` (the window lets its events run there); when it returns
@@ -50,3 +59,7 @@ private:
     int ahead_;
     std::deque<Pending> pending_;
 };
+
+// The result of a check that threw instead of giving a verdict (call only inside a catch
+// block): failed at the loading step (102) with the exception's description, never valid.
+CheckResult FailedCheckResult();

@@ -1,17 +1,31 @@
 // "Start Checking": checks every row of the input list.
 //
-// Each file's parse is one call of CheckXmlFile (inside ValidateXML2), which touches no
-// widget; everything the user sees (the bar, the pump, the option, the row) happens around it
-// on the window's thread. A parse that moves to a worker can hand its CheckResult to
-// FileCheckResult at the same place without changing the rows or their order.
+// The parsing runs on worker threads (a CheckQueue), a bounded number of rows ahead of the
+// row the run has reached; everything the user sees happens on the window's thread, row by
+// row and in input order, exactly as if each file were checked there: the bar is set, events
+// run once, the option is read, and the row is filed. A row whose text changed after it was
+// handed to a worker (the user reordered the list) is checked anew with its current text.
+// While a file's verdict is not ready (a large file), events run in slices so that the window
+// stays alive; repainting is coalesced to a frame rate for the whole run.
 
 #include "app/Form1.h"
 #include "app/PathUtil.h"
+#include "app/RepaintThrottle.h"
 #include "app/Widgets.h"
+#include "check/CheckQueue.h"
 #include "check/Validate2.h"
 #include "lists/FileList.h"
 
+#include <QThread>
+#include <QThreadPool>
 #include <QtMath>
+
+#include <memory>
+#include <optional>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -26,6 +40,81 @@ public:
 private:
     bool& flag_;
 };
+
+// The workers of one run. When the run ends because the window was closed, they are handed to
+// the window instead of being waited for: the run returns at once, and a check still running
+// (a large file) finishes unseen before the window itself is destroyed.
+class RunWorkers final : public QObject {
+public:
+    RunWorkers(int threads, const CheckRunSettings& settings)
+        : queue(threads, threads * std::max(1, settings.aheadPerThread), settings.check) {}
+    CheckQueue queue;
+};
+
+class WorkersOfRun {
+public:
+    explicit WorkersOfRun(Form1& form) : form_(form) {}
+    ~WorkersOfRun() {
+        if (form_.unloaded() && workers_)
+            workers_.release()->setParent(&form_);
+    }
+    WorkersOfRun(const WorkersOfRun&) = delete;
+    WorkersOfRun& operator=(const WorkersOfRun&) = delete;
+
+    void start(const CheckRunSettings& settings) {
+        const int threads = settings.threads > 0 ? settings.threads : QThread::idealThreadCount();
+        workers_ = std::make_unique<RunWorkers>(std::max(1, threads), settings);
+    }
+    CheckQueue* queue() { return workers_ ? &workers_->queue : nullptr; }
+    // Ends the workers (the run is over: none of them is checking anything).
+    void finish() { workers_.reset(); }
+
+private:
+    Form1& form_;
+    std::unique_ptr<RunWorkers> workers_;
+};
+
+// Gives the memory that the run's checks freed back to the system. The parser's documents are
+// built on the worker threads, whose allocator keeps what they freed for their next documents:
+// after a 100 MB file that is more than a gigabyte, held for as long as the program runs.
+// Returning it takes about a second per gigabyte, so it is done on a background thread.
+void releaseFreedMemory() {
+#ifdef __GLIBC__
+    QThreadPool::globalInstance()->start([] { malloc_trim(0); });
+#endif
+}
+
+// Checks `path` on this thread (when no worker could be started).
+CheckResult checkHere(const CheckRunSettings& settings, const QString& path) {
+    try {
+        return settings.check ? settings.check(path) : CheckXmlFile(path);
+    } catch (...) {
+        return FailedCheckResult();
+    }
+}
+
+// The verdict on `path`, the file of the row the run has reached, which heads `queue`. Lets
+// events run in slices until it is ready; nothing when the window was closed meanwhile.
+std::optional<CheckResult> verdictOf(Form1& form, CheckQueue& queue, const QString& path) {
+    try {
+        if (queue.empty())
+            queue.push(path);
+        else if (queue.frontPath() != path)
+            queue.replaceFront(path);
+        return queue.takeFront(
+            [&form] {
+                if (!form.PumpEvents())
+                    return false;
+                form.SetWindowPointer(WindowPointer::Busy);
+                return true;
+            },
+            std::chrono::milliseconds(10));
+    } catch (...) {
+        // Waiting itself failed (out of memory): like a load that failed with an error of its
+        // own, the file is reported and never counted valid.
+        return FailedCheckResult();
+    }
+}
 
 }  // namespace
 
@@ -46,11 +135,27 @@ void Form1::PushButton4_Click() {
     guard.step(106, [this] { SetWindowPointer(WindowPointer::Busy); });
     int count = 0;
     guard.step(108, [&] { count = ListView1->count(); });
+    // Should no worker thread start, the files are checked here, one at a time.
+    WorkersOfRun workers(*this);
+    guard.step(108, [&] { workers.start(checkRunSettings); });
+    CheckQueue* const queue = workers.queue();
+    std::optional<RepaintThrottle> throttle(std::in_place, *this);
+
+    int handedOut = 0;  // rows 1 .. handedOut have been given to the workers
     for (int i = 1; i <= count; ++i) {
         // Rows cannot be removed while the window is busy; should they be gone all the same,
         // there is nothing left to check.
         if (i > ListView1->count())
             break;
+        // The workers get rows in batches, once half their window is done: waking a worker
+        // for every single row would cost more than checking a small file.
+        if (queue && queue->queued() <= queue->ahead() / 2) {
+            guard.step(110, [&] {
+                const int last = std::min(count, ListView1->count());
+                while (handedOut < last && !queue->full())
+                    queue->push(ListView1->text(++handedOut));
+            });
+        }
         QString path;
         guard.step(110, [&] { path = ListView1->text(i); });
         guard.step(112, [&] {
@@ -64,13 +169,26 @@ void Form1::PushButton4_Click() {
         if (!windowOpen || unloaded())
             return;  // the window was closed: the program is ending
         guard.step(118, [this] { SetWindowPointer(WindowPointer::Busy); });
+
+        std::optional<CheckResult> result;
+        if (queue) {
+            result = verdictOf(*this, *queue, path);
+            if (!result || unloaded())
+                return;
+        } else {
+            result = checkHere(checkRunSettings, path);
+        }
+        // The option is read for each file just before its row is filed.
         const bool showErrors = guard.test(120, [this] { return Check1->value() == 1; });
         guard.step(showErrors ? 122 : 124, [&] {
-            ValidateXML2(path, *ListView2, *ListView3, showErrors, platform(), this);
+            FileCheckResult(path, *result, *ListView2, *ListView3, showErrors, platform(), this);
         });
         if (unloaded())
             return;
     }
+    throttle.reset();
+    workers.finish();
+    releaseFreedMemory();
     guard.step(128, [this] { SetWindowPointer(WindowPointer::Default); });
     guard.step(130, [this] { ProgressBar1->setValue(0); });
     guard.step(132, [this] { ProgressBar1->setText(QStringLiteral("Progress Bar")); });

@@ -47,18 +47,25 @@ public:
     int threads() const { return static_cast<int>(workers_.size()); }
 
     // Queues the job for `path`. An exception thrown by the job comes out of the future's get().
-    std::future<Result> submit(const QString& path) {
+    std::future<Result> submit(const QString& path) { return enqueue(path, false); }
+    // Queues the job for `path` ahead of every job not yet started.
+    std::future<Result> submitFirst(const QString& path) { return enqueue(path, true); }
+
+private:
+    std::future<Result> enqueue(const QString& path, bool first) {
         std::packaged_task<Result()> task([this, path] { return job_(path); });
         std::future<Result> result = task.get_future();
         {
             std::lock_guard lock(mutex_);
-            queue_.push_back(std::move(task));
+            if (first)
+                queue_.push_front(std::move(task));
+            else
+                queue_.push_back(std::move(task));
         }
         wake_.notify_one();
         return result;
     }
 
-private:
     void work() {
         for (;;) {
             std::packaged_task<Result()> task;

@@ -59,7 +59,8 @@ bool HasUnusableChars(const QString& name);
 // (hidden, system, directory, and possibly reparse point); a root folder is always entered.
 bool EntersFolder(int attributes, const std::function<bool()>& isRoot);
 
-// Receives the rows that one folder contributes, in order.
+// Receives the rows that the folders contribute, in order, a part at a time (a folder's rows
+// may come in several parts; an empty folder gives none).
 using RowSink = std::function<void(const QStringList& rows)>;
 // Receives a failed step of the gathering: its number (120 listing a folder's files, 128
 // examining one file) and the failure's description. The gathering then goes on.
@@ -67,6 +68,6 @@ using StepReport = std::function<void(int statementNumber, const QString& descri
 
 // For each folder of `folders` in order, the full paths of its files that match `pattern`,
 // can be opened, do not start with "~" and whose attribute value is not exactly 34 (hidden
-// archive), each passed through NormalizePath. Lets no events run.
+// archive), each passed through NormalizePath. Lets no events run itself; a sink may.
 void GatherFiles(const FolderList& folders, const QString& pattern, const RowSink& sink,
                  const StepReport& report);

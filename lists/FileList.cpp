@@ -60,8 +60,8 @@ void FileList::select(int position) {
     if (position < 1 || position > count())
         return;
     const QModelIndex index = model_->index(position - 1);
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                 QItemSelectionModel::Rows);
+    selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void FileList::scrollIntoView(int position) {
@@ -81,4 +81,20 @@ void FileList::addColumn(const QString& header) {
 
 QString FileList::headerText() const {
     return model_->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString();
+}
+
+void FileList::doItemsLayout() {
+    constexpr qint64 frameMs = 25;
+    if (inTimer_ && sinceLayout_.isValid() && sinceLayout_.elapsed() < frameMs) {
+        scheduleDelayedItemsLayout();
+        return;
+    }
+    sinceLayout_.start();
+    QTreeView::doItemsLayout();
+}
+
+void FileList::timerEvent(QTimerEvent* event) {
+    inTimer_ = true;
+    QTreeView::timerEvent(event);
+    inTimer_ = false;
 }

@@ -2,6 +2,7 @@
 // One file list of the main window: a one-column list with a header. Positions count from 1;
 // 0 stands for "no row".
 
+#include <QElapsedTimer>
 #include <QPoint>
 #include <QString>
 #include <QTreeView>
@@ -33,6 +34,18 @@ public:
     void addColumn(const QString& header);
     QString headerText() const;
 
+    // Lays out every row again. Qt does this after each change of the rows, at the next turn
+    // of the event loop, at a cost that grows with the number of rows; a loop that appends a
+    // row at every turn to a list of 100,000 would spend most of its time here. So a layout
+    // asked for by that timer within a frame of the last one is postponed (the layout stays
+    // pending); painting, hit tests and scrolling still lay out first whenever it is pending.
+    void doItemsLayout() override;
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
 private:
     FileListModel* model_;
+    QElapsedTimer sinceLayout_;
+    bool inTimer_ = false;
 };

@@ -5,6 +5,11 @@
 
 #include <QTest>
 
+#include <atomic>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
 class TestCheckQueue : public QObject {
     Q_OBJECT
 private slots:
@@ -51,8 +56,8 @@ private slots:
         CheckQueue queue(1, 2);
         queue.push(file);
         int calls = 0;
-        const auto result = queue.takeFront([&] { return ++calls < 1000000; },
-                                            std::chrono::milliseconds(1));
+        const auto result =
+            queue.takeFront([&] { return ++calls < 1000000; }, std::chrono::milliseconds(1));
         QVERIFY(result.has_value() && result->loaded);
 
         queue.push(file);
@@ -62,6 +67,47 @@ private slots:
         QCOMPARE(queue.queued(), 1);
         queue.clear();
         QVERIFY(queue.empty());
+    }
+
+    void aReplacedFrontIsCheckedAheadOfTheRest() {
+        // One worker, held on the first file until the others are queued: the replacement is
+        // checked next, before the files queued after it, and its result is the one taken.
+        std::atomic<bool> go{false};
+        std::atomic<int> started{0};
+        QStringList order;
+        std::mutex orderLock;
+        CheckQueue queue(1, 8, [&](const QString& path) {
+            ++started;
+            while (!go)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::lock_guard lock(orderLock);
+            order << path;
+            CheckResult result;
+            result.loaded = path != "x";
+            return result;
+        });
+        for (const char* path : {"a", "b", "c"})
+            queue.push(path);
+        while (started == 0)  // "a" is running
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        queue.replaceFront("x");
+        QCOMPARE(queue.frontPath(), "x");
+        go = true;
+        QCOMPARE(queue.takeFront()->loaded, false);
+        QVERIFY(queue.takeFront()->loaded);
+        QVERIFY(queue.takeFront()->loaded);
+        QVERIFY(queue.empty());
+        QCOMPARE(order, (QStringList{"a", "x", "b", "c"}));
+    }
+
+    void aCheckThatThrowsIsAFailedLoadNeverValid() {
+        CheckQueue queue(
+            2, 4, [](const QString&) -> CheckResult { throw std::runtime_error("disk gone"); });
+        queue.push("f.xml");
+        const CheckResult result = *queue.takeFront();
+        QVERIFY(!result.loaded);
+        QCOMPARE(result.failedStep, 102);
+        QCOMPARE(result.failure, "disk gone");
     }
 };
 

@@ -5,48 +5,13 @@
 #include "check/Validate2.h"
 #include "check/XmlCheck.h"
 #include "lists/FileList.h"
+#include "tests/support/PumpWatcher.h"
 #include "tests/support/TestEnv.h"
 
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
-
-#include <functional>
 
 namespace {
-
-// What the window shows each time the run lets pending events run.
-struct Seen {
-    int value;
-    QString text;
-    WindowPointer pointer;
-    int validRows;
-    int invalidRows;
-};
-
-// Watches a run from inside its event pump, as a person looking at the window would; an
-// action given for pump n is done at that pump (counted from 1).
-class PumpWatcher {
-public:
-    explicit PumpWatcher(Form1& form, std::function<void(int)> action = {})
-        : form_(form), action_(std::move(action)) {
-        timer_.setInterval(0);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            seen.append({form_.ProgressBar1->value(), form_.ProgressBar1->text(),
-                         form_.windowPointer(), form_.ListView2->count(),
-                         form_.ListView3->count()});
-            if (action_)
-                action_(static_cast<int>(seen.size()));
-        });
-        timer_.start();
-    }
-    QList<Seen> seen;
-
-private:
-    Form1& form_;
-    std::function<void(int)> action_;
-    QTimer timer_;
-};
 
 const QByteArray kGood = "<a><b/></a>";
 const QByteArray kBad = "<a><b></a>";
@@ -142,10 +107,10 @@ private slots:
         form->Check1->setValue(0);
         // Ticked while the second file is shown on the bar: from that file on, rows carry the
         // report; the stored third (dimmed) state counts as unticked.
-        PumpWatcher watcher(*form, [&](int pump) {
-            if (pump == 2)
+        PumpWatcher watcher(*form, [&](int row) {
+            if (row == 2)
                 QTest::mouseClick(form->Check1, Qt::LeftButton);
-            if (pump == 4)
+            if (row == 4)
                 form->Check1->setValue(2);
         });
         clickStart(*form);
@@ -193,8 +158,8 @@ private slots:
         for (int i = 1; i <= 3; ++i)
             input << env.write(QString("f%1.xml").arg(i), i == 2 ? kBad : kGood);
         form->ListView1->appendAll(input);
-        PumpWatcher watcher(*form, [&](int pump) {
-            if (pump == 1 || pump == 3) {
+        PumpWatcher watcher(*form, [&](int row) {
+            if (row == 1 || row == 3) {
                 clickStart(*form);
                 form->PushButton4->animateClick();  // by keyboard too
             }
@@ -220,8 +185,8 @@ private slots:
             input << env.write(QString("g%1.xml").arg(i), kGood);
         form->ListView1->appendAll(input);
         form->ListView1->select(1);
-        PumpWatcher watcher(*form, [&](int pump) {
-            if (pump != 3)
+        PumpWatcher watcher(*form, [&](int row) {
+            if (row != 3)
                 return;
             form->ListView1_DblClick();
             form->ListView2->select(1);
@@ -247,8 +212,8 @@ private slots:
         for (int i = 1; i <= 3; ++i)
             input << env.write(QString("c%1.xml").arg(i), kGood);
         form->ListView1->appendAll(input);
-        PumpWatcher watcher(*form, [&](int pump) {
-            if (pump == 2)
+        PumpWatcher watcher(*form, [&](int row) {
+            if (row == 2)
                 form->close();
         });
         clickStart(*form);

@@ -1,0 +1,15 @@
+#pragma once
+// How "Start Checking" spreads its files over worker threads.
+
+#include "check/XmlCheck.h"
+
+#include <functional>
+
+struct CheckRunSettings {
+    // Worker threads; 0: one per core.
+    int threads = 0;
+    // Files handed to the workers ahead of the row the run has reached, per worker.
+    int aheadPerThread = 16;
+    // The check each file gets on a worker; empty: CheckXmlFile.
+    std::function<CheckResult(const QString& path)> check;
+};
