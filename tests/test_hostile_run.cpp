@@ -133,7 +133,8 @@ private slots:
         };
         QVERIFY(rowOf(gone).contains("No such file or directory"));
         QVERIFY(rowOf(root + "/big/huge-text.xml").contains("the parser's limit"));
-        QVERIFY(rowOf(root + "/corpus/dtd-remote.xml").contains("nothing is loaded from the network"));
+        QVERIFY(
+            rowOf(root + "/corpus/dtd-remote.xml").contains("nothing is loaded from the network"));
 
         // The invalid list saved: one entry per row, nothing that breaks a text file.
         const QString saved = env.path("invalid.txt");
