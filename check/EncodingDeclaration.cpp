@@ -1,5 +1,7 @@
 #include "check/EncodingDeclaration.h"
 
+#include "check/XmlErrorCapture.h"
+
 #include <QStringList>
 
 namespace {
@@ -115,11 +117,7 @@ std::optional<EncodingConflict> FindEncodingConflict(QByteArrayView head) {
     conflict.line = static_cast<int>(before.count('\n')) + 1;
     conflict.linepos = static_cast<int>(nameStart - before.lastIndexOf('\n'));
     conflict.filepos = text.offsets[nameStart];
-    const qsizetype lineStart = before.lastIndexOf('\n') + 1;
-    qsizetype lineEnd = lineStart;
-    while (lineEnd < s.size() && s[lineEnd] != '\n' && s[lineEnd] != '\r')
-        ++lineEnd;
-    conflict.srcText = QString::fromLatin1(s.mid(lineStart, lineEnd - lineStart));
-    conflict.srcText.replace(QChar(0), QChar::ReplacementCharacter);
+    const auto* chars = reinterpret_cast<const unsigned char*>(s.constData());
+    conflict.srcText = SourceLineAround(chars, chars + nameStart, chars + s.size(), false);
     return conflict;
 }
