@@ -67,15 +67,17 @@ bool InputFile::open(const QByteArray& encodedPath) {
 
 long long InputFile::read(char* buffer, std::size_t size) {
     if (fd_ < 0) {
-        error_ = QStringLiteral("the file is not open");
+        readError_ = QStringLiteral("the file is not open");
         return -1;
     }
     for (;;) {
         const ssize_t n = ::read(fd_, buffer, size);
-        if (n >= 0)
+        if (n >= 0) {
+            bytesRead_ += n;
             return n;
+        }
         if (errno != EINTR) {
-            error_ = systemError(errno);
+            readError_ = systemError(errno);
             return -1;
         }
     }

@@ -21,6 +21,9 @@ public:
     // Up to `size` bytes from the very start, without moving on (empty when they cannot be
     // read).
     virtual QByteArray head(std::size_t size) = 0;
+    // Why a read failed (empty while none did), and the bytes read before.
+    virtual QString readError() const = 0;
+    virtual long long bytesRead() const = 0;
 };
 
 // Bytes in memory, which must outlive the source.
@@ -29,6 +32,8 @@ public:
     explicit MemoryInput(QByteArrayView bytes) : bytes_(bytes) {}
     long long read(char* buffer, std::size_t size) override;
     QByteArray head(std::size_t size) override;
+    QString readError() const override { return {}; }
+    long long bytesRead() const override { return position_; }
 
 private:
     QByteArrayView bytes_;
@@ -50,13 +55,17 @@ public:
     // (error() then tells why).
     long long read(char* buffer, std::size_t size) override;
     QByteArray head(std::size_t size) override;
+    QString readError() const override { return readError_; }
+    long long bytesRead() const override { return bytesRead_; }
 
-    // Why the last open or read failed, for the user to act on.
+    // Why the last open failed, for the user to act on.
     const QString& error() const { return error_; }
 
 private:
     int fd_ = -1;
     QString error_;
+    QString readError_;
+    long long bytesRead_ = 0;
 };
 
 // A read callback in the shape C parsers take: reads up to `size` bytes from `source` (a

@@ -20,6 +20,8 @@
 #include <libxml/uri.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <optional>
@@ -155,6 +157,21 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     if (capture.outOfMemory() || (ctxt->errNo == XML_ERR_NO_MEMORY && !capture.hasError())) {
         result.failedStep = 102;
         result.failure = QStringLiteral("Out of memory while loading %1").arg(path);
+        return;
+    }
+    // A file that could not be read to its end says so, whatever the parser made of the part
+    // it got (a kernel file that refuses reading looks like an empty document).
+    if (const QString readError = source.readError(); !readError.isEmpty()) {
+        ParseErrorReport report;
+        report.errorCode = XML_IO_LOAD_ERROR;
+        report.reason = ReasonText(QStringLiteral("failed to read \"%1\" after %2 bytes: %3")
+                                       .arg(path)
+                                       .arg(source.bytesRead())
+                                       .arg(readError));
+        report.url = path;
+        report.filepos =
+            static_cast<std::int32_t>(std::min<long long>(source.bytesRead(), INT32_MAX));
+        result.error = report;
         return;
     }
     const bool valid = ctxt->validate == 0 || ctxt->valid != 0;

@@ -158,6 +158,13 @@ private slots:
         QVERIFY(!result.loaded);
         QCOMPARE(result.error.errorCode, 4);
         QVERIFY2(result.error.srcText.startsWith("Name:"), qPrintable(result.error.srcText));
+        // One that refuses reading says so; it is not taken for an empty document.
+        const CheckResult memory = CheckXmlFile(QStringLiteral("/proc/self/mem"));
+        QVERIFY(!memory.loaded);
+        QCOMPARE(memory.error.errorCode, 1549);
+        QVERIFY2(
+            memory.error.reason.startsWith("failed to read \"/proc/self/mem\" after 0 bytes: "),
+            qPrintable(memory.error.reason));
         // As an external entity its text is read the same way: here it is text where the DTD
         // allows none.
         const CheckResult entity =
