@@ -67,6 +67,8 @@ private slots:
         row("dtd-remote.xml", false, 1543, "nothing is loaded from the network", 2);
         row("empty.xml", false, 4, "Document is empty", 1);
         row("binary.xml", false, 4, "Start tag expected", 1);
+        row("gzip-packed.xml", false, 4, "Start tag expected", 1);  // never unpacked
+        row("xz-packed.xml", false, 4, "Start tag expected", 1);
         row("invalid-utf8.xml", false, 9, "not proper UTF-8", 2);
         row("utf16-without-bom.xml", true, 0, "", 0);
         row("utf16-without-bom-or-declaration.xml", false, 9, "Char 0x0", 1);
