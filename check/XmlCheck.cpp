@@ -73,12 +73,28 @@ void entityDeclEscaped(void* context, const xmlChar* name, int type, const xmlCh
     xmlSAX2EntityDecl(context, name, type, publicId, escaped ? escaped.get() : systemId, content);
 }
 
-// The report of a file that could not even be opened.
-ParseErrorReport openFailure(const QString& path, const QString& why) {
+// The report of a file that could not be opened or read.
+ParseErrorReport ioFailure(const QString& path, const QString& reason) {
     ParseErrorReport report;
     report.errorCode = XML_IO_LOAD_ERROR;
-    report.reason = ReasonText(QStringLiteral("failed to load \"%1\": %2").arg(path, why));
+    report.reason = ReasonText(reason);
     report.url = path;
+    return report;
+}
+
+ParseErrorReport openFailure(const QString& path, const QString& why) {
+    return ioFailure(path, QStringLiteral("failed to load \"%1\": %2").arg(path, why));
+}
+
+// A read that failed part-way, whatever the parser made of the part it got (a kernel file that
+// refuses reading would look like an empty document).
+ParseErrorReport readFailure(const QString& path, const ByteSource& source) {
+    ParseErrorReport report =
+        ioFailure(path, QStringLiteral("failed to read \"%1\" after %2 bytes: %3")
+                            .arg(path)
+                            .arg(source.bytesRead())
+                            .arg(source.readError()));
+    report.filepos = static_cast<std::int32_t>(std::min<long long>(source.bytesRead(), INT32_MAX));
     return report;
 }
 
@@ -159,19 +175,8 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
         result.failure = QStringLiteral("Out of memory while loading %1").arg(path);
         return;
     }
-    // A file that could not be read to its end says so, whatever the parser made of the part
-    // it got (a kernel file that refuses reading looks like an empty document).
-    if (const QString readError = source.readError(); !readError.isEmpty()) {
-        ParseErrorReport report;
-        report.errorCode = XML_IO_LOAD_ERROR;
-        report.reason = ReasonText(QStringLiteral("failed to read \"%1\" after %2 bytes: %3")
-                                       .arg(path)
-                                       .arg(source.bytesRead())
-                                       .arg(readError));
-        report.url = path;
-        report.filepos =
-            static_cast<std::int32_t>(std::min<long long>(source.bytesRead(), INT32_MAX));
-        result.error = report;
+    if (!source.readError().isEmpty()) {
+        result.error = readFailure(path, source);
         return;
     }
     const bool valid = ctxt->validate == 0 || ctxt->valid != 0;
