@@ -2,6 +2,7 @@
 // files and the system XML catalog only, never the network, regular files only.
 
 #include "check/InputFile.h"
+#include "check/ParserMemory.h"
 #include "check/XmlCheck.h"
 #include "check/XmlErrorCapture.h"
 #include "check/XmlString.h"
@@ -25,8 +26,8 @@ namespace {
 // only bounds memory.
 constexpr unsigned kMaxElementDepth = 100000;
 
-int closeEntity(void* file) {
-    delete static_cast<InputFile*>(file);
+int closeEntity(void* source) {
+    delete static_cast<ByteSource*>(source);
     return 0;
 }
 
@@ -132,7 +133,8 @@ xmlParserInputPtr loadEntity(const char* url, const char* id, xmlParserCtxtPtr c
     // From here the parser's input buffer owns the file and closes it through closeEntity
     // (also when creating the buffer fails).
     xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateIO(
-        ReadInputFile, closeEntity, file.release(), XML_CHAR_ENCODING_NONE);
+        ReadInputFile, closeEntity, static_cast<ByteSource*>(file.release()),
+        XML_CHAR_ENCODING_NONE);
     if (buffer == nullptr)
         return nullptr;
     xmlParserInputPtr input = xmlNewIOInputStream(ctxt, buffer, XML_CHAR_ENCODING_NONE);
@@ -162,6 +164,7 @@ xmlParserInputPtr loadEntitySafely(const char* url, const char* id, xmlParserCtx
 void InitXmlChecking() {
     static std::once_flag once;
     std::call_once(once, [] {
+        InstallParserAllocator();
         xmlInitParser();
         xmlInitializeCatalog();
         // Catalogs named by a document's own processing instruction are not consulted.

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <system_error>
 
 namespace {
@@ -65,23 +67,51 @@ bool InputFile::open(const QByteArray& encodedPath) {
 
 long long InputFile::read(char* buffer, std::size_t size) {
     if (fd_ < 0) {
-        error_ = QStringLiteral("the file is not open");
+        readError_ = QStringLiteral("the file is not open");
         return -1;
     }
     for (;;) {
         const ssize_t n = ::read(fd_, buffer, size);
-        if (n >= 0)
+        if (n >= 0) {
+            bytesRead_ += n;
             return n;
+        }
         if (errno != EINTR) {
-            error_ = systemError(errno);
+            readError_ = systemError(errno);
             return -1;
         }
     }
 }
 
-int ReadInputFile(void* file, char* buffer, int size) {
+QByteArray InputFile::head(std::size_t size) {
+    QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = fd_ >= 0 ? ::pread(fd_, bytes.data(), size, 0) : 0;
+        if (n >= 0) {
+            bytes.truncate(n);
+            return bytes;
+        }
+        if (errno != EINTR)
+            return {};
+    }
+}
+
+long long MemoryInput::read(char* buffer, std::size_t size) {
+    const qsizetype n = std::min<qsizetype>(bytes_.size() - position_, size);
+    if (n <= 0)
+        return 0;  // (an empty view may hold no pointer at all)
+    std::memcpy(buffer, bytes_.data() + position_, n);
+    position_ += n;
+    return n;
+}
+
+QByteArray MemoryInput::head(std::size_t size) {
+    return bytes_.first(std::min<qsizetype>(bytes_.size(), size)).toByteArray();
+}
+
+int ReadInputFile(void* source, char* buffer, int size) {
     if (size <= 0)
         return 0;
     return static_cast<int>(
-        static_cast<InputFile*>(file)->read(buffer, static_cast<std::size_t>(size)));
+        static_cast<ByteSource*>(source)->read(buffer, static_cast<std::size_t>(size)));
 }

@@ -1,18 +1,49 @@
 #pragma once
+// What the XML check reads a document from: a file, or bytes already in memory.
+//
 // A file opened for reading by the XML check. Opening never blocks and accepts regular files
 // only: a FIFO, socket or device is refused at once instead of waiting for a writer or
 // reading without end. The bytes are handed over exactly as they are on disk (a compressed
 // file stays compressed).
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <cstddef>
 
-class InputFile {
+// A source of a document's bytes, read from the start to the end.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Reads up to `size` bytes: the number read, 0 at the end, -1 on a read error.
+    virtual long long read(char* buffer, std::size_t size) = 0;
+    // Up to `size` bytes from the very start, without moving on (empty when they cannot be
+    // read).
+    virtual QByteArray head(std::size_t size) = 0;
+    // Why a read failed (empty while none did), and the bytes read before.
+    virtual QString readError() const = 0;
+    virtual long long bytesRead() const = 0;
+};
+
+// Bytes in memory, which must outlive the source.
+class MemoryInput final : public ByteSource {
+public:
+    explicit MemoryInput(QByteArrayView bytes) : bytes_(bytes) {}
+    long long read(char* buffer, std::size_t size) override;
+    QByteArray head(std::size_t size) override;
+    QString readError() const override { return {}; }
+    long long bytesRead() const override { return position_; }
+
+private:
+    QByteArrayView bytes_;
+    qsizetype position_ = 0;
+};
+
+class InputFile final : public ByteSource {
 public:
     InputFile() = default;
-    ~InputFile();
+    ~InputFile() override;
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
@@ -22,16 +53,21 @@ public:
 
     // Reads up to `size` bytes: the number read, 0 at the end of the file, -1 on a read error
     // (error() then tells why).
-    long long read(char* buffer, std::size_t size);
+    long long read(char* buffer, std::size_t size) override;
+    QByteArray head(std::size_t size) override;
+    QString readError() const override { return readError_; }
+    long long bytesRead() const override { return bytesRead_; }
 
-    // Why the last open or read failed, for the user to act on.
+    // Why the last open failed, for the user to act on.
     const QString& error() const { return error_; }
 
 private:
     int fd_ = -1;
     QString error_;
+    QString readError_;
+    long long bytesRead_ = 0;
 };
 
-// A read callback in the shape C parsers take: reads up to `size` bytes from `file` (an
-// InputFile) into `buffer`; the count, 0 at the end, -1 on an error.
-int ReadInputFile(void* file, char* buffer, int size);
+// A read callback in the shape C parsers take: reads up to `size` bytes from `source` (a
+// ByteSource*) into `buffer`; the count, 0 at the end, -1 on an error.
+int ReadInputFile(void* source, char* buffer, int size);

@@ -3,7 +3,9 @@
 
 #include "check/XmlCheck.h"
 
+#include "check/EncodingDeclaration.h"
 #include "check/InputFile.h"
+#include "check/ParserMemory.h"
 #include "check/XmlErrorCapture.h"
 #include "check/XmlString.h"
 
@@ -18,8 +20,11 @@
 #include <libxml/uri.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -68,23 +73,74 @@ void entityDeclEscaped(void* context, const xmlChar* name, int type, const xmlCh
     xmlSAX2EntityDecl(context, name, type, publicId, escaped ? escaped.get() : systemId, content);
 }
 
-// The report of a file that could not even be opened.
-ParseErrorReport openFailure(const QString& path, const QString& why) {
+// The report of a file that could not be opened or read.
+ParseErrorReport ioFailure(const QString& path, const QString& reason) {
     ParseErrorReport report;
     report.errorCode = XML_IO_LOAD_ERROR;
-    report.reason = ReasonText(QStringLiteral("failed to load \"%1\": %2").arg(path, why));
+    report.reason = ReasonText(reason);
     report.url = path;
     return report;
 }
 
-void checkInto(const QString& path, CheckResult& result) {
-    const QByteArray name = QFile::encodeName(path);
-    InputFile file;
-    if (!file.open(name)) {
-        result.error = openFailure(path, file.error());
+ParseErrorReport openFailure(const QString& path, const QString& why) {
+    return ioFailure(path, QStringLiteral("failed to load \"%1\": %2").arg(path, why));
+}
+
+// A read that failed part-way, whatever the parser made of the part it got (a kernel file that
+// refuses reading would look like an empty document).
+ParseErrorReport readFailure(const QString& path, const ByteSource& source) {
+    ParseErrorReport report =
+        ioFailure(path, QStringLiteral("failed to read \"%1\" after %2 bytes: %3")
+                            .arg(path)
+                            .arg(source.bytesRead())
+                            .arg(source.readError()));
+    report.filepos = static_cast<std::int32_t>(std::min<long long>(source.bytesRead(), INT32_MAX));
+    return report;
+}
+
+// The report of a file whose byte-order mark and encoding declaration disagree.
+ParseErrorReport encodingConflict(const QString& path, const EncodingConflict& conflict) {
+    ParseErrorReport report;
+    report.errorCode = XML_ERR_UNSUPPORTED_ENCODING;
+    report.reason = ReasonText(conflict.reason);
+    report.url = path;
+    report.line = conflict.line;
+    report.linepos = conflict.linepos;
+    report.filepos = conflict.filepos;
+    report.srcText = conflict.srcText;
+    return report;
+}
+
+// True when the parser finished a well-formed document before the end of its bytes: it takes a
+// NUL character for the end of the input, and leaves bytes that form no whole character.
+bool leftBytesUnread(xmlParserCtxtPtr ctxt, ByteSource& source) {
+    const xmlParserInput* in = ctxt->input;
+    if (in != nullptr && in->cur != nullptr && in->end != nullptr && in->cur < in->end)
+        return true;
+    if (in != nullptr && in->buf != nullptr && in->buf->raw != nullptr &&
+        xmlBufUse(in->buf->raw) > 0)
+        return true;
+    char probe = 0;
+    return source.read(&probe, 1) > 0;
+}
+
+QString memoryLimitReason(const ParserMemoryBudget& budget) {
+    return QStringLiteral(
+               "The document is too large to load: its tree would take more than %1 MB of "
+               "memory, the limit for one file")
+        .arg(budget.limit() >> 20);
+}
+
+// Parses the bytes of `source` as the document at `path` into a fresh document.
+void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
+    const QByteArray head = source.head(kEncodingHeadSize);
+    if (const std::optional<EncodingConflict> conflict = FindEncodingConflict(head)) {
+        result.error = encodingConflict(path, *conflict);
         return;
     }
 
+    // Declared first, so that it counts until the context and the document are gone.
+    ParserMemoryBudget budget;
     XmlErrorCapture capture;
     ParserContext ctxt(xmlNewParserCtxt());
     if (!ctxt) {
@@ -96,6 +152,7 @@ void checkInto(const QString& path, CheckResult& result) {
     ctxt->sax->resolveEntity = resolveEscaped;
     ctxt->sax->entityDecl = entityDeclEscaped;
     capture.addContext(ctxt.get());
+    budget.stopOnExcess(ctxt.get());
 
     // The document's address as a file URI, so that relative references in it resolve
     // against its folder whatever characters the path holds (blanks, "%", "#" ...).
@@ -103,21 +160,65 @@ void checkInto(const QString& path, CheckResult& result) {
         QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
     capture.nameUrl(documentUrl, path);
 
-    const Document doc(xmlCtxtReadIO(ctxt.get(), ReadInputFile, nullptr, &file,
-                                     documentUrl.constData(), nullptr, kParseOptions));
-    if (capture.outOfMemory() || ctxt->errNo == XML_ERR_NO_MEMORY) {
+    const Document doc(xmlCtxtReadIO(ctxt.get(), ReadInputFile, nullptr,
+                                     static_cast<ByteSource*>(&source), documentUrl.constData(),
+                                     nullptr, kParseOptions));
+    budget.stopOnExcess(nullptr);
+    if (budget.exceeded()) {
+        capture.recordLoadFailure(ctxt.get(), XML_ERR_NO_MEMORY, memoryLimitReason(budget),
+                                  documentUrl);
+        result.error = capture.report();
+        return;
+    }
+    if (capture.outOfMemory() || (ctxt->errNo == XML_ERR_NO_MEMORY && !capture.hasError())) {
         result.failedStep = 102;
         result.failure = QStringLiteral("Out of memory while loading %1").arg(path);
         return;
     }
+    if (!source.readError().isEmpty()) {
+        result.error = readFailure(path, source);
+        return;
+    }
     const bool valid = ctxt->validate == 0 || ctxt->valid != 0;
     result.loaded = doc && ctxt->wellFormed && ctxt->nsWellFormed && valid && !capture.hasError();
+    if (result.loaded && leftBytesUnread(ctxt.get(), source)) {
+        result.loaded = false;
+        capture.recordLoadFailure(ctxt.get(), XML_ERR_DOCUMENT_END,
+                                  QStringLiteral("Extra content at the end of the document: a "
+                                                 "NUL character, or bytes that form no "
+                                                 "character"),
+                                  documentUrl);
+    }
     if (result.loaded)
         return;
     if (!capture.hasError())
         capture.recordOwn(ctxt->errNo != 0 ? ctxt->errNo : XML_ERR_INTERNAL_ERROR,
                           QStringLiteral("the document could not be loaded"), path);
     result.error = capture.report();
+}
+
+void checkFile(const QString& path, CheckResult& result) {
+    InputFile file;
+    if (!file.open(QFile::encodeName(path))) {
+        result.error = openFailure(path, file.error());
+        return;
+    }
+    checkSource(file, path, result);
+}
+
+// Runs one check; a failed allocation outside the parser ends it without a verdict.
+template <class Check>
+CheckResult guardedCheck(const QString& path, Check&& check) {
+    InitXmlChecking();
+    CheckResult result;
+    try {
+        check(result);
+    } catch (const std::bad_alloc&) {
+        result = CheckResult{};
+        result.failedStep = 102;
+        result.failure = QStringLiteral("Out of memory while loading %1").arg(path);
+    }
+    return result;
 }
 
 }  // namespace
@@ -127,16 +228,14 @@ void XmlFree::operator()(unsigned char* text) const {
 }
 
 CheckResult CheckXmlFile(const QString& path) {
-    InitXmlChecking();
-    CheckResult result;
-    try {
-        checkInto(path, result);
-    } catch (const std::bad_alloc&) {
-        result = CheckResult{};
-        result.failedStep = 102;
-        result.failure = QStringLiteral("Out of memory while loading %1").arg(path);
-    }
-    return result;
+    return guardedCheck(path, [&](CheckResult& result) { checkFile(path, result); });
+}
+
+CheckResult CheckXmlBytes(QByteArrayView bytes, const QString& path) {
+    return guardedCheck(path, [&](CheckResult& result) {
+        MemoryInput source(bytes);
+        checkSource(source, path, result);
+    });
 }
 
 QString ErrorReportText(const ParseErrorReport& r) {

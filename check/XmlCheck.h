@@ -3,6 +3,7 @@
 // would load it, and if not, why. Plain code without widgets: every function here may be
 // called from any thread at the same time, each call owning its parser and document.
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <cstdint>
@@ -34,7 +35,7 @@ struct CheckResult {
 // Prepares the parser for checking: once per process, on the main thread before any other
 // thread checks a file. Later calls do nothing. Raises the nesting limit and keeps every
 // external definition local (files and the system XML catalog, never the network, regular
-// files only). CheckXmlFile calls it too, so forgetting it costs only the thread guarantee.
+// files only), and counts the parser's memory so that one file cannot take all of it. CheckXmlFile calls it too, so forgetting it costs only the thread guarantee.
 void InitXmlChecking();
 
 // Loads the file at `path` (taken exactly as given) into a fresh document and reports the
@@ -42,6 +43,10 @@ void InitXmlChecking();
 // failure of the check. While it runs, the parser's errors on this thread go to the check
 // (and are never printed); the thread's previous error handlers are restored at its end.
 CheckResult CheckXmlFile(const QString& path);
+
+// Checks `bytes` exactly as CheckXmlFile checks a file with this content at `path` (which need
+// not exist: the document's references resolve against its folder).
+CheckResult CheckXmlBytes(QByteArrayView bytes, const QString& path);
 
 // The report as the invalid list shows it: "Your XML Document failed to load" running
 // straight into "due the following error.", then one labelled line per field (the reason

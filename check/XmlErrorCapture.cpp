@@ -1,7 +1,10 @@
 #include "check/XmlErrorCapture.h"
 
+#include "check/ParserMemory.h"
+
 #include <libxml/globals.h>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
 #include <algorithm>
@@ -12,7 +15,7 @@ namespace {
 thread_local XmlErrorCapture* tCurrent = nullptr;
 
 // How much of a very long line the report shows on each side of the error.
-constexpr std::ptrdiff_t kSourceWindow = 1000;
+constexpr std::ptrdiff_t kSourceWindow = 200;
 
 void onError(void* capture, xmlErrorPtr error) {
     // No C++ exception may cross the parser: a failure here only loses the report.
@@ -32,29 +35,53 @@ bool isLineBreak(xmlChar c) {
     return c == '\n' || c == '\r';
 }
 
-// The line of the input that holds its current position (at most kSourceWindow bytes on each
-// side of it), cut at whole UTF-8 characters: the parser's buffers hold UTF-8.
 QString sourceLine(const xmlParserInput* in) {
     if (in == nullptr || in->base == nullptr || in->cur == nullptr || in->end == nullptr ||
         in->cur < in->base || in->cur > in->end)
         return {};
-    const xmlChar* low = std::max(in->base, in->cur - kSourceWindow);
-    const xmlChar* high = std::min(in->end, in->cur + kSourceWindow);
-    const xmlChar* start = in->cur;
-    while (start > low && !isLineBreak(start[-1]))
-        --start;
-    const xmlChar* stop = in->cur;
-    while (stop < high && !isLineBreak(*stop))
-        ++stop;
-    while (start < in->cur && (*start & 0xC0) == 0x80)
-        ++start;
-    if (stop < in->end && !isLineBreak(*stop))
-        while (stop > in->cur && (*stop & 0xC0) == 0x80)
-            --stop;
-    return QString::fromUtf8(reinterpret_cast<const char*>(start), stop - start);
+    // Bytes before `base` were already dropped by the parser.
+    return SourceLineAround(in->base, in->cur, in->end, in->consumed > 0);
+}
+
+// The parser's text for a limit that it reports as a failed allocation, made plain.
+QString limitReason(const char* message) {
+    const QByteArray text(message != nullptr ? message : "");
+    if (!text.contains("huge text node"))
+        return {};
+    return QStringLiteral("Text content longer than %1 bytes in one piece: the parser's limit (%2)")
+        .arg(XML_MAX_TEXT_LENGTH)
+        .arg(QString::fromUtf8(text.trimmed()));
 }
 
 }  // namespace
+
+QString SourceLineAround(const unsigned char* base, const unsigned char* cur,
+                         const unsigned char* end, bool moreBefore) {
+    const unsigned char* low = cur - base > kSourceWindow ? cur - kSourceWindow : base;
+    const unsigned char* high = end - cur > kSourceWindow ? cur + kSourceWindow : end;
+    const unsigned char* start = cur;
+    while (start > low && !isLineBreak(start[-1]))
+        --start;
+    const unsigned char* stop = cur;
+    while (stop < high && !isLineBreak(*stop))
+        ++stop;
+    const bool cutBefore = start > base ? !isLineBreak(start[-1]) : moreBefore;
+    const bool cutAfter = stop < end && !isLineBreak(*stop);
+    // Whole UTF-8 characters only: the parser's buffers hold UTF-8.
+    if (cutBefore)
+        while (start < cur && (*start & 0xC0) == 0x80)
+            ++start;
+    if (cutAfter)
+        while (stop > cur && (*stop & 0xC0) == 0x80)
+            --stop;
+    QString line = QString::fromUtf8(reinterpret_cast<const char*>(start), stop - start);
+    // Control characters (a NUL in a broken file) would end or garble the report's text.
+    for (QChar& c : line)
+        if ((c.unicode() < 0x20 && c != QLatin1Char('\t')) || c.unicode() == 0x7F)
+            c = QChar::ReplacementCharacter;
+    const QString marker = QStringLiteral("[...]");
+    return (cutBefore ? marker : QString()) + line + (cutAfter ? marker : QString());
+}
 
 QString ReasonText(const QString& message) {
     QString reason = message;
@@ -121,13 +148,29 @@ void XmlErrorCapture::record(const _xmlError* error) {
     // is resolved; whether it can be loaded is decided then.
     if (error->code == XML_ERR_INVALID_URI)
         return;
-    if (error->code == XML_ERR_NO_MEMORY)
-        outOfMemory_ = true;
+    // Once the parser's memory budget ran out, the parse is being stopped: what it reports
+    // from then on follows from the stop, which the check reports itself.
+    const ParserMemoryBudget* budget = ParserMemoryBudget::current();
+    if (budget != nullptr && budget->exceeded())
+        return;
+    QString reason = QString::fromUtf8(error->message);
+    if (error->code == XML_ERR_NO_MEMORY) {
+        // After an earlier error (a length limit) a failed allocation is only its echo; a
+        // limit that the parser reports as a failed allocation is a verdict on the document.
+        // Anything else means the machine is out of memory.
+        if (hasError_)
+            return;
+        const QString limit = limitReason(error->message);
+        if (limit.isEmpty())
+            outOfMemory_ = true;
+        else
+            reason = limit;
+    }
     if (hasError_)
         return;
     hasError_ = true;
     report_.errorCode = error->code;
-    report_.reason = ReasonText(QString::fromUtf8(error->message));
+    report_.reason = ReasonText(reason);
     report_.url = shownUrl(error->file);
     report_.line = error->line;
     report_.linepos = error->int2;

@@ -65,6 +65,13 @@ private:
     bool outOfMemory_ = false;
 };
 
+// The line of the text base..end (UTF-8) that holds `cur`, as the report shows it: at most a
+// few hundred bytes on each side of `cur`, cut at whole characters, a side that was cut marked
+// with "[...]", control characters but the tab shown as U+FFFD. `moreBefore`: the text went on
+// before `base`.
+QString SourceLineAround(const unsigned char* base, const unsigned char* cur,
+                         const unsigned char* end, bool moreBefore);
+
 // The reason as the report carries it: the parser's text with its own line end replaced by
 // CR LF.
 QString ReasonText(const QString& message);

@@ -1,0 +1,116 @@
+#include "check/ParserMemory.h"
+
+#include <libxml/parser.h>
+#include <libxml/xmlmemory.h>
+
+#include <malloc.h>
+#include <unistd.h>
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+thread_local ParserMemoryBudget* tCurrent = nullptr;
+std::atomic<std::size_t> gLimit{0};
+
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+
+std::size_t defaultLimit() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    const std::size_t physical = pages > 0 && pageSize > 0
+                                     ? static_cast<std::size_t>(pages) * pageSize
+                                     : std::size_t{4096} * kMiB;
+    return std::clamp(physical / 8, 512 * kMiB, 4096 * kMiB);
+}
+
+// The size the allocator really handed out for `block` (what a free gives back).
+long long sizeOf(void* block) {
+    return block != nullptr ? static_cast<long long>(::malloc_usable_size(block)) : 0;
+}
+
+// The counting functions. They call the C allocator, so memory that the parser allocated
+// before they were installed can still be freed through them.
+void* countedMalloc(std::size_t size) {
+    ParserMemoryBudget* budget = ParserMemoryBudget::current();
+    if (budget != nullptr && !budget->take(static_cast<long long>(size)))
+        return nullptr;
+    void* block = std::malloc(size);
+    if (budget != nullptr)
+        budget->take((block != nullptr ? sizeOf(block) : 0) - static_cast<long long>(size));
+    return block;
+}
+
+void* countedRealloc(void* block, std::size_t size) {
+    ParserMemoryBudget* budget = ParserMemoryBudget::current();
+    const long long before = sizeOf(block);
+    if (budget != nullptr && !budget->take(static_cast<long long>(size) - before))
+        return nullptr;  // the old block stays valid, as with a failed realloc
+    void* moved = std::realloc(block, size);
+    if (budget != nullptr)
+        budget->take(moved != nullptr ? sizeOf(moved) - static_cast<long long>(size)
+                                      : before - static_cast<long long>(size));
+    return moved;
+}
+
+void countedFree(void* block) {
+    if (ParserMemoryBudget* budget = ParserMemoryBudget::current())
+        budget->take(-sizeOf(block));
+    std::free(block);
+}
+
+char* countedStrdup(const char* text) {
+    const std::size_t size = std::strlen(text) + 1;
+    auto* copy = static_cast<char*>(countedMalloc(size));
+    if (copy != nullptr)
+        std::memcpy(copy, text, size);
+    return copy;
+}
+
+}  // namespace
+
+void InstallParserAllocator() {
+    xmlMemSetup(countedFree, countedMalloc, countedRealloc, countedStrdup);
+}
+
+std::size_t ParserMemoryLimit() {
+    const std::size_t chosen = gLimit.load();
+    return chosen != 0 ? chosen : defaultLimit();
+}
+
+void SetParserMemoryLimit(std::size_t bytes) {
+    gLimit.store(bytes);
+}
+
+ParserMemoryBudget::ParserMemoryBudget() : previous_(tCurrent), limit_(ParserMemoryLimit()) {
+    tCurrent = this;
+}
+
+ParserMemoryBudget::~ParserMemoryBudget() {
+    tCurrent = previous_;
+}
+
+ParserMemoryBudget* ParserMemoryBudget::current() {
+    return tCurrent;
+}
+
+bool ParserMemoryBudget::take(long long bytes) {
+    const long long wanted = used_ + bytes;
+    if (bytes > 0 && wanted > static_cast<long long>(limit_)) {
+        if (!exceeded_ && context_ != nullptr) {
+            // Only flags: the parser checks them between its steps and winds down, building
+            // no more of the tree and reporting nothing more. (xmlStopParser would free the
+            // input the parser is reading from, in the middle of an allocation.)
+            context_->instate = XML_PARSER_EOF;
+            context_->disableSAX = 1;
+        }
+        exceeded_ = true;
+        // Whatever still allocates after the stop gets some room, but not without end.
+        if (wanted > 2 * static_cast<long long>(limit_))
+            return false;
+    }
+    used_ = wanted;
+    return true;
+}

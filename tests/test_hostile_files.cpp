@@ -1,0 +1,254 @@
+// Hostile documents through the real check: entity bombs, references to things that never end
+// or are far away, huge and deep documents, broken encodings, stray bytes. Each one gets a
+// verdict with a report that says why, in bounded time and memory. The small cases are files
+// in tests/hostile/; the large ones are made here.
+
+#include "check/ParserMemory.h"
+#include "check/XmlCheck.h"
+#include "check/XmlErrorCapture.h"
+#include "tests/support/TestEnv.h"
+
+#include <QFile>
+#include <QTest>
+
+namespace {
+
+QString hostile(const QString& name) {
+    return QStringLiteral(BRELLIX_SOURCE_DIR "/tests/hostile/") + name;
+}
+
+QByteArray contentOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A report is usable when it holds no control character but its line breaks and tabs.
+bool usable(const QString& text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) {
+        return c.unicode() >= 0x20 || c == QLatin1Char('\r') || c == QLatin1Char('\n') ||
+               c == QLatin1Char('\t');
+    });
+}
+
+// Many small records: a document whose tree takes many times its size.
+QByteArray records(qsizetype bytes) {
+    QByteArray doc = "<rows>\n";
+    for (int i = 0; doc.size() < bytes; ++i)
+        doc += "<row id=\"" + QByteArray::number(i) + "\"><name>abc</name><v>42</v></row>\n";
+    return doc + "</rows>\n";
+}
+
+}  // namespace
+
+class TestHostileFiles : public QObject {
+    Q_OBJECT
+    TestEnv env;
+
+private slots:
+    void initTestCase() { InitXmlChecking(); }
+
+    void committedCorpus_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("loaded");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("why");
+        QTest::addColumn<int>("line");
+        const auto row = [](const char* name, bool loaded, int code, const char* why, int line) {
+            QTest::newRow(name) << QString::fromLatin1(name) << loaded << code
+                                << QString::fromLatin1(why) << line;
+        };
+        row("billion-laughs.xml", false, 89, "entity reference loop", 1);
+        row("entity-loop.xml", false, 89, "entity reference loop", 1);
+        row("parameter-bomb.xml", false, 89, "entity reference loop", 4);
+        row("entity-dev-zero.xml", false, 1549, "/dev/zero\": it is a device", 3);
+        row("entity-dev-stdin.xml", false, 1549, "/dev/stdin\": it is a device", 3);
+        row("entity-folder.xml", false, 1549, "it is a folder", 3);
+        row("entity-remote.xml", false, 1543, "nothing is loaded from the network", 3);
+        row("dtd-remote.xml", false, 1543, "nothing is loaded from the network", 2);
+        row("empty.xml", false, 4, "Document is empty", 1);
+        row("binary.xml", false, 4, "Start tag expected", 1);
+        row("gzip-packed.xml", false, 4, "Start tag expected", 1);  // never unpacked
+        row("xz-packed.xml", false, 4, "Start tag expected", 1);
+        row("invalid-utf8.xml", false, 9, "not proper UTF-8", 2);
+        row("utf16-without-bom.xml", true, 0, "", 0);
+        row("utf16-without-bom-or-declaration.xml", false, 9, "Char 0x0", 1);
+        row("bom-utf8-declares-latin1.xml", false, 32,
+            "byte-order mark says the document is in UTF-8, but its encoding declaration says "
+            "\"ISO-8859-1\"",
+            1);
+        row("bom-utf16-declares-utf8.xml", false, 32,
+            "mark says the document is in UTF-16 (little-endian), but its encoding declaration "
+            "says \"UTF-8\"",
+            1);
+        row("unsupported-encoding.xml", false, 32, "Unsupported encoding X-NO-SUCH-CHARSET", 1);
+        row("nul-in-text.xml", false, 9, "Char 0x0", 2);
+        row("nul-after-root.xml", false, 5, "Extra content at the end of the document", 3);
+        row("utf16-odd-byte.xml", false, 5, "Extra content at the end of the document", 3);
+    }
+    void committedCorpus() {
+        QFETCH(QString, name);
+        QFETCH(bool, loaded);
+        QFETCH(int, code);
+        QFETCH(QString, why);
+        QFETCH(int, line);
+        const QString path = hostile(name);
+        const CheckResult result = CheckXmlFile(path);
+        // The check of bytes in memory is the same check.
+        const CheckResult fromBytes = CheckXmlBytes(contentOf(path), path);
+        QCOMPARE(fromBytes.loaded, result.loaded);
+        QCOMPARE(fromBytes.error, result.error);
+        QCOMPARE(result.loaded, loaded);
+        QCOMPARE(result.failedStep, 0);
+        if (loaded)
+            return;
+        QCOMPARE(result.error.errorCode, code);
+        QVERIFY2(result.error.reason.contains(why), qPrintable(result.error.reason));
+        QCOMPARE(result.error.line, line);
+        QVERIFY(usable(ErrorReportText(result.error)));
+        // The error stands in the document, or in the definitions it loaded beside it.
+        QVERIFY2(result.error.url == path || result.error.url.endsWith(".dtd"),
+                 qPrintable(result.error.url));
+    }
+
+    void hugeDocumentsGetAVerdictWithAShortSourceText_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("why");
+        const QByteArray mb50 = QByteArray(50 << 20, 'y');
+        QTest::newRow("attribute of 50 MB") << "<a x=\"" + mb50 + "\"/>" << 40 << "AttValue";
+        QTest::newRow("text of 50 MB")
+            << "<a>" + mb50 + "</a>" << 2 << "Text content longer than 10000000 bytes";
+        QTest::newRow("line of 10 MB, error at its end")
+            << "<a>" + QByteArray("<b/>").repeated(10 << 18) + "<c></a>" << 76 << "mismatch";
+    }
+    void hugeDocumentsGetAVerdictWithAShortSourceText() {
+        QFETCH(QByteArray, content);
+        QFETCH(int, code);
+        QFETCH(QString, why);
+        const QString path = env.write("huge.xml", content);
+        content.clear();
+        const CheckResult result = CheckXmlFile(path);
+        QVERIFY(!result.loaded);
+        QCOMPARE(result.failedStep, 0);  // a verdict, not an "Application Error"
+        QCOMPARE(result.error.errorCode, code);
+        QVERIFY2(result.error.reason.contains(why), qPrintable(result.error.reason));
+        QCOMPARE(result.error.url, path);
+        QVERIFY(result.error.line >= 1 && result.error.linepos > 1000000);
+        // The line around the error, cut and marked, not megabytes of it.
+        QVERIFY2(result.error.srcText.size() <= 420, qPrintable(result.error.srcText.left(500)));
+        QVERIFY(result.error.srcText.startsWith("[...]"));
+    }
+
+    void entitiesOfAHundredMegabytesAndDeepNesting() {
+        env.write("big/part.ent", QByteArray(100 << 20, 'x'));
+        const CheckResult big = CheckXmlFile(env.write(
+            "big/doc.xml", "<!DOCTYPE a [<!ENTITY e SYSTEM \"part.ent\">]>\n<a>&e;</a>\n"));
+        QVERIFY(!big.loaded);
+        QCOMPARE(big.failedStep, 0);
+        QCOMPARE(big.error.errorCode, 2);
+        QVERIFY2(big.error.reason.contains("the parser's limit"), qPrintable(big.error.reason));
+        QCOMPARE(big.error.url, env.path("big/part.ent"));
+
+        const QByteArray deep =
+            QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000);
+        QVERIFY(CheckXmlFile(env.write("deep.xml", deep)).loaded);
+    }
+
+    void aTreeTooLargeForItsMemoryIsStoppedAndSaysWhy() {
+        SetParserMemoryLimit(64 << 20);
+        const CheckResult huge = CheckXmlFile(env.write("records.xml", records(20 << 20)));
+        const CheckResult small = CheckXmlFile(env.write("few-records.xml", records(1 << 20)));
+        SetParserMemoryLimit(0);
+        QVERIFY(!huge.loaded);
+        QCOMPARE(huge.failedStep, 0);
+        QCOMPARE(huge.error.errorCode, 2);
+        QVERIFY2(
+            huge.error.reason.contains("too large to load") && huge.error.reason.contains("64 MB"),
+            qPrintable(huge.error.reason));
+        QVERIFY(huge.error.line > 1000);  // where the parse was stopped
+        QVERIFY(small.loaded);
+        QVERIFY(ParserMemoryLimit() >= (512u << 20));
+    }
+
+    void documentsEndingAtEveryBlockBoundaryStayValid() {
+        // The stray-bytes test must not mistake the end of a read block for unread content.
+        for (int size : {3990, 4000, 4096, 8000, 8192, 16384, 65536}) {
+            for (int extra = -3; extra <= 3; ++extra) {
+                const int fill = size + extra - 20;
+                const QByteArray doc = "<a>" + QByteArray(fill, 'z') + "</a>\n<!-- c -->\n";
+                const QString name = QStringLiteral("edge%1.xml").arg(size + extra);
+                QVERIFY2(CheckXmlFile(env.write(name, doc)).loaded, qPrintable(name));
+                QVERIFY(CheckXmlBytes(doc, name).loaded);
+                const CheckResult nul = CheckXmlFile(env.write(name, doc + '\0' + "<b/>"));
+                QVERIFY(!nul.loaded);
+                QCOMPARE(nul.error.errorCode, 5);
+            }
+        }
+    }
+
+    void byteOrderMarkAndDeclaration_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("loaded");
+        const auto utf16 = [](const char* text, bool bigEndian) {
+            QByteArray out = bigEndian ? QByteArray("\xFE\xFF") : QByteArray("\xFF\xFE");
+            for (const char* c = text; *c != '\0'; ++c) {
+                out.append(bigEndian ? '\0' : *c);
+                out.append(bigEndian ? *c : '\0');
+            }
+            return out;
+        };
+        const QByteArray bom8 = "\xEF\xBB\xBF";
+        QTest::newRow("UTF-8 mark, utf-8")
+            << bom8 + "<?xml version='1.0' encoding='utf-8'?><a/>" << true;
+        QTest::newRow("UTF-8 mark, no declaration") << bom8 + "<a/>" << true;
+        QTest::newRow("UTF-8 mark, windows-1252")
+            << bom8 + "<?xml version='1.0' encoding='windows-1252'?><a/>" << false;
+        QTest::newRow("UTF-16LE mark, UTF-16")
+            << utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?><a/>", false) << true;
+        QTest::newRow("UTF-16BE mark, UTF-16")
+            << utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?><a/>", true) << true;
+        QTest::newRow("UTF-16LE mark, UTF-16BE")
+            << utf16("<?xml version=\"1.0\" encoding=\"UTF-16BE\"?><a/>", false) << false;
+        QTest::newRow("no mark, Latin-1")
+            << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><a>\xe9</a>") << true;
+        QTest::newRow("UTF-8 mark, declaration over two lines")
+            << bom8 + "<?xml version='1.0'\n   encoding = \"ISO-8859-1\" ?><a/>" << false;
+    }
+    void byteOrderMarkAndDeclaration() {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, loaded);
+        const CheckResult result = CheckXmlFile(env.write("marked.xml", content));
+        QCOMPARE(result.loaded, loaded);
+        if (!loaded) {
+            QCOMPARE(result.error.errorCode, 32);
+            QVERIFY(result.error.reason.contains("byte-order mark"));
+            QVERIFY(result.error.srcText.contains("encoding"));
+        }
+    }
+
+    void sourceTextIsCutMarkedAndClean() {
+        const auto around = [](const QByteArray& text, qsizetype at, bool moreBefore = false) {
+            const auto* base = reinterpret_cast<const unsigned char*>(text.constData());
+            return SourceLineAround(base, base + at, base + text.size(), moreBefore);
+        };
+        QCOMPARE(around("one\ntwo three\nfour", 8), "two three");
+        QCOMPARE(around("one\r\ntwo\r\n", 5), "two");
+        QCOMPARE(around("", 0), "");
+        QCOMPARE(around("tail", 2, true), "[...]tail");
+        const QByteArray longLine = QByteArray(5000, 'a') + "<x>" + QByteArray(5000, 'b');
+        const QString cut = around(longLine, 5000);
+        QVERIFY(cut.startsWith("[...]aaa") && cut.endsWith("bbb[...]"));
+        QVERIFY(cut.size() <= 410 && cut.contains("<x>"));
+        // A cut never splits a character; control characters show as U+FFFD.
+        const QByteArray wide = QByteArray("\xc3\xa9").repeated(400);
+        QVERIFY(!around(wide, 400).contains(QChar::ReplacementCharacter));
+        QCOMPARE(around(QByteArray("a\0b\x1b"
+                                   "c\td",
+                                   7),
+                        1),
+                 QString::fromUtf8("a\uFFFDb\uFFFDc\td"));
+    }
+};
+
+QTEST_MAIN(TestHostileFiles)
+#include "test_hostile_files.moc"
