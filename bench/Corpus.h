@@ -51,7 +51,7 @@ inline bool writeFile(const QString& path, const QByteArray& content) {
 // A small deterministic generator, so that every corpus is the same.
 class Lcg {
 public:
-    explicit Lcg(std::uint32_t seed) : state_(seed) {}
+    explicit Lcg(std::uint32_t start) : state_(start) {}
     std::uint32_t next() {
         state_ = state_ * 1664525u + 1013904223u;
         return state_ >> 8;
