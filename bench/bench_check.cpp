@@ -6,6 +6,7 @@
 // BENCH_CHECK1=1 ticks the option, so invalid rows carry the whole report.
 
 #include "BenchPlatform.h"
+#include "LoopWatch.h"
 #include "app/Form1.h"
 #include "app/Settings.h"
 #include "app/Widgets.h"
@@ -76,25 +77,12 @@ int main(int argc, char* argv[]) {
     form.ListView1->appendAll(files);
     form.Check1->setValue(qEnvironmentVariableIntValue("BENCH_CHECK1"));
 
-    // A zero timer fires once per turn of the event loop: the gaps between its firings are
-    // the times during which the window could not repaint.
-    QElapsedTimer sinceTurn;
-    qint64 longestGap = 0;
-    int turns = 0;
-    QTimer turn;
-    turn.setInterval(0);
-    QObject::connect(&turn, &QTimer::timeout, [&] {
-        if (turns++ > 0)
-            longestGap = std::max(longestGap, sinceTurn.nsecsElapsed());
-        sinceTurn.restart();
-    });
-
+    LoopWatch watch;
     QElapsedTimer run;
     run.start();
-    sinceTurn.start();
-    turn.start();
+    watch.start();
     form.PushButton4_Click();
-    turn.stop();
+    watch.stop();
     const double windowSeconds = seconds(run);
 
     run.restart();
@@ -121,7 +109,7 @@ int main(int argc, char* argv[]) {
         std::printf("xmllint --noout:      %7.3f s  (one process for all files)\n", lintSeconds);
     else
         std::printf("xmllint --noout:      not run (%s)\n", qPrintable(xmllint.errorString()));
-    std::printf("event-loop turns during the run: %d; longest gap: %.2f ms\n", turns,
-                longestGap / 1e6);
+    std::printf("event-loop turns during the run: %ld; longest gap: %.2f ms\n", watch.turns(),
+                watch.longestGapMs());
     return 0;
 }

@@ -201,8 +201,10 @@ int RunCheckCommand(const QStringList& arguments, std::FILE* out, std::FILE* err
     if (!files)
         return kExitTrouble;
 
-    CheckQueue queue(options.threads, std::max(16, 8 * static_cast<int>(std::max(
-                                                          1u, std::thread::hardware_concurrency()))));
+    const int threads = options.threads > 0
+                            ? options.threads
+                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    CheckQueue queue(threads, std::max(16, 8 * threads));
     QList<FileVerdict> verdicts;
     QStringList validRows;
     QStringList invalidRows;
