@@ -51,6 +51,9 @@ public:
     void clear() { pending_.clear(); }
 
 private:
+    // The result to wait for while the first one is not ready.
+    std::future<CheckResult>& nextToAwait();
+
     struct Pending {
         QString path;
         std::future<CheckResult> result;

@@ -62,18 +62,23 @@ bool InputFile::open(const QByteArray& encodedPath) {
         return false;
     }
     fd_ = fd;
+    size_ = info.st_size;
     return true;
 }
 
-long long InputFile::read(char* buffer, std::size_t size) {
+long long InputFile::readFile(char* buffer, std::size_t size) {
     if (fd_ < 0) {
         readError_ = QStringLiteral("the file is not open");
         return -1;
     }
+    if (!readError_.isEmpty())
+        return -1;  // a read failed already (while the start was read ahead)
+    if (atEnd_)
+        return 0;
     for (;;) {
         const ssize_t n = ::read(fd_, buffer, size);
         if (n >= 0) {
-            bytesRead_ += n;
+            atEnd_ = n == 0 && size > 0;
             return n;
         }
         if (errno != EINTR) {
@@ -83,17 +88,40 @@ long long InputFile::read(char* buffer, std::size_t size) {
     }
 }
 
-QByteArray InputFile::head(std::size_t size) {
-    QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
-    for (;;) {
-        const ssize_t n = fd_ >= 0 ? ::pread(fd_, bytes.data(), size, 0) : 0;
-        if (n >= 0) {
-            bytes.truncate(n);
-            return bytes;
-        }
-        if (errno != EINTR)
-            return {};
+long long InputFile::read(char* buffer, std::size_t size) {
+    long long n = 0;
+    if (aheadUsed_ < ahead_.size()) {
+        n = std::min<qsizetype>(ahead_.size() - aheadUsed_, static_cast<qsizetype>(size));
+        std::memcpy(buffer, ahead_.constData() + aheadUsed_, n);
+        aheadUsed_ += n;
+    } else {
+        n = readFile(buffer, size);
     }
+    if (n > 0)
+        bytesRead_ += n;
+    return n;
+}
+
+QByteArray InputFile::head(std::size_t size) {
+    // One read serves both the test of the start and, through read(), the parser: a small file
+    // comes in whole. Kernel files report no size, so at least `size` is asked for.
+    constexpr long long kMostAhead = 64 * 1024;
+    if (ahead_.isEmpty() && aheadUsed_ == 0 && bytesRead_ == 0 && fd_ >= 0 && !atEnd_) {
+        const long long wanted =
+            std::max(static_cast<long long>(size), std::min(size_, kMostAhead));
+        ahead_.resize(wanted);
+        qsizetype got = 0;
+        // A read that returns less than asked need not be the end: go on until `size` bytes
+        // are in, the file ends or a read fails (then read() reports it after these bytes).
+        while (got < static_cast<qsizetype>(size)) {
+            const long long n = readFile(ahead_.data() + got, ahead_.size() - got);
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        ahead_.truncate(got);
+    }
+    return ahead_.first(std::min<qsizetype>(ahead_.size(), static_cast<qsizetype>(size)));
 }
 
 long long MemoryInput::read(char* buffer, std::size_t size) {

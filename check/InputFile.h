@@ -19,7 +19,7 @@ public:
     // Reads up to `size` bytes: the number read, 0 at the end, -1 on a read error.
     virtual long long read(char* buffer, std::size_t size) = 0;
     // Up to `size` bytes from the very start, without moving on (empty when they cannot be
-    // read).
+    // read). Call it before the first read.
     virtual QByteArray head(std::size_t size) = 0;
     // Why a read failed (empty while none did), and the bytes read before.
     virtual QString readError() const = 0;
@@ -62,10 +62,18 @@ public:
     const QString& error() const { return error_; }
 
 private:
+    // Reads from the file itself: the count, 0 at the end, -1 on an error (kept in readError_).
+    long long readFile(char* buffer, std::size_t size);
+
     int fd_ = -1;
+    long long size_ = 0;  // as the file system gave it when opened
     QString error_;
     QString readError_;
     long long bytesRead_ = 0;
+    bool atEnd_ = false;
+    // The start of the file, read once for head() and then handed out by read().
+    QByteArray ahead_;
+    qsizetype aheadUsed_ = 0;
 };
 
 // A read callback in the shape C parsers take: reads up to `size` bytes from `source` (a

@@ -34,29 +34,32 @@ long long sizeOf(void* block) {
 // The counting functions. They call the C allocator, so memory that the parser allocated
 // before they were installed can still be freed through them.
 void* countedMalloc(std::size_t size) {
-    ParserMemoryBudget* budget = ParserMemoryBudget::current();
-    if (budget != nullptr && !budget->take(static_cast<long long>(size)))
+    ParserMemoryBudget* budget = tCurrent;
+    if (budget == nullptr)
+        return std::malloc(size);
+    // Refused before it is made when the request alone passes what may be taken.
+    if (!budget->take(static_cast<long long>(size)))
         return nullptr;
     void* block = std::malloc(size);
-    if (budget != nullptr)
-        budget->take((block != nullptr ? sizeOf(block) : 0) - static_cast<long long>(size));
+    budget->take(sizeOf(block) - static_cast<long long>(size));
     return block;
 }
 
 void* countedRealloc(void* block, std::size_t size) {
-    ParserMemoryBudget* budget = ParserMemoryBudget::current();
+    ParserMemoryBudget* budget = tCurrent;
+    if (budget == nullptr)
+        return std::realloc(block, size);
     const long long before = sizeOf(block);
-    if (budget != nullptr && !budget->take(static_cast<long long>(size) - before))
+    if (!budget->take(static_cast<long long>(size) - before))
         return nullptr;  // the old block stays valid, as with a failed realloc
     void* moved = std::realloc(block, size);
-    if (budget != nullptr)
-        budget->take(moved != nullptr ? sizeOf(moved) - static_cast<long long>(size)
-                                      : before - static_cast<long long>(size));
+    budget->take(moved != nullptr ? sizeOf(moved) - static_cast<long long>(size)
+                                  : before - static_cast<long long>(size));
     return moved;
 }
 
 void countedFree(void* block) {
-    if (ParserMemoryBudget* budget = ParserMemoryBudget::current())
+    if (ParserMemoryBudget* budget = tCurrent)
         budget->take(-sizeOf(block));
     std::free(block);
 }
@@ -84,7 +87,8 @@ void SetParserMemoryLimit(std::size_t bytes) {
     gLimit.store(bytes);
 }
 
-ParserMemoryBudget::ParserMemoryBudget() : previous_(tCurrent), limit_(ParserMemoryLimit()) {
+ParserMemoryBudget::ParserMemoryBudget()
+    : previous_(tCurrent), limit_(static_cast<long long>(ParserMemoryLimit())) {
     tCurrent = this;
 }
 
@@ -96,21 +100,18 @@ ParserMemoryBudget* ParserMemoryBudget::current() {
     return tCurrent;
 }
 
-bool ParserMemoryBudget::take(long long bytes) {
-    const long long wanted = used_ + bytes;
-    if (bytes > 0 && wanted > static_cast<long long>(limit_)) {
-        if (!exceeded_ && context_ != nullptr) {
-            // Only flags: the parser checks them between its steps and winds down, building
-            // no more of the tree and reporting nothing more. (xmlStopParser would free the
-            // input the parser is reading from, in the middle of an allocation.)
-            context_->instate = XML_PARSER_EOF;
-            context_->disableSAX = 1;
-        }
-        exceeded_ = true;
-        // Whatever still allocates after the stop gets some room, but not without end.
-        if (wanted > 2 * static_cast<long long>(limit_))
-            return false;
+bool ParserMemoryBudget::takeBeyondLimit(long long wanted) {
+    if (!exceeded_ && context_ != nullptr) {
+        // Only flags: the parser checks them between its steps and winds down, building no
+        // more of the tree and reporting nothing more. (xmlStopParser would free the input
+        // the parser is reading from, in the middle of an allocation.)
+        context_->instate = XML_PARSER_EOF;
+        context_->disableSAX = 1;
     }
+    exceeded_ = true;
+    // Whatever still allocates after the stop gets some room, but not without end.
+    if (wanted > 2 * limit_)
+        return false;
     used_ = wanted;
     return true;
 }

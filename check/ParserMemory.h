@@ -30,7 +30,7 @@ public:
     // or be unset (nullptr) before it goes.
     void stopOnExcess(_xmlParserCtxt* context) { context_ = context; }
 
-    std::size_t limit() const { return limit_; }
+    std::size_t limit() const { return static_cast<std::size_t>(limit_); }
     // The parser's memory now, counted since the budget began.
     std::size_t used() const { return used_ > 0 ? static_cast<std::size_t>(used_) : 0; }
     // True once the parser wanted more than the limit.
@@ -38,12 +38,21 @@ public:
 
     // For the counting functions: the budget of the check running on this thread, or null.
     static ParserMemoryBudget* current();
-    // Counts `bytes` more (or fewer, when negative). False when they must be refused.
-    bool take(long long bytes);
+    // Counts `bytes` more (or fewer, when negative). False when they must be refused. Called
+    // for every block the parser takes or gives back, so the common case is inline.
+    bool take(long long bytes) {
+        const long long wanted = used_ + bytes;
+        if (bytes > 0 && wanted > limit_)
+            return takeBeyondLimit(wanted);
+        used_ = wanted;
+        return true;
+    }
 
 private:
+    bool takeBeyondLimit(long long wanted);
+
     ParserMemoryBudget* previous_;
-    std::size_t limit_;
+    long long limit_;
     long long used_ = 0;
     bool exceeded_ = false;
     _xmlParserCtxt* context_ = nullptr;

@@ -37,5 +37,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libxml2 (>= 2.9.14)")
+if(BRELLIX_MIMALLOC)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libmimalloc2.0 (>= 2.0.9)")
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, xdg-utils")
 include(CPack)
