@@ -15,6 +15,7 @@
 #include "check/CheckQueue.h"
 #include "check/Validate2.h"
 #include "lists/FileList.h"
+#include "lists/FileListModel.h"
 
 #include <QThread>
 #include <QThreadPool>
@@ -72,6 +73,25 @@ public:
 private:
     Form1& form_;
     std::unique_ptr<RunWorkers> workers_;
+};
+
+// The result lists take their rows in batches while the run lasts: the views are told of new
+// rows once a frame instead of once a row (count() and text() have every row at once).
+class BatchedRows {
+public:
+    BatchedRows(FileList& valid, FileList& invalid) : lists_{&valid, &invalid} {
+        for (FileList* list : lists_)
+            list->model().setBatching(true);
+    }
+    ~BatchedRows() {
+        for (FileList* list : lists_)
+            list->model().setBatching(false);
+    }
+    BatchedRows(const BatchedRows&) = delete;
+    BatchedRows& operator=(const BatchedRows&) = delete;
+
+private:
+    FileList* lists_[2];
 };
 
 // Gives the memory that the run's checks freed back to the system. The parser's documents are
@@ -140,6 +160,7 @@ void Form1::PushButton4_Click() {
     guard.step(108, [&] { workers.start(checkRunSettings); });
     CheckQueue* const queue = workers.queue();
     std::optional<RepaintThrottle> throttle(std::in_place, *this);
+    std::optional<BatchedRows> batchedRows(std::in_place, *ListView2, *ListView3);
 
     int handedOut = 0;  // rows 1 .. handedOut have been given to the workers
     for (int i = 1; i <= count; ++i) {
@@ -186,6 +207,7 @@ void Form1::PushButton4_Click() {
         if (unloaded())
             return;
     }
+    batchedRows.reset();
     throttle.reset();
     workers.finish();
     releaseFreedMemory();

@@ -32,7 +32,7 @@ namespace {
 // and checked), keep line numbers past 65535. Never XML_PARSE_HUGE: it would lift the limits
 // that refuse entity bombs and runaway text.
 constexpr int kParseOptions =
-    XML_PARSE_DTDLOAD | XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_BIG_LINES;
+    XML_PARSE_DTDLOAD | XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_COMPACT;
 
 struct ContextFree {
     void operator()(xmlParserCtxtPtr c) const { xmlFreeParserCtxt(c); }

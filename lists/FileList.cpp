@@ -59,6 +59,7 @@ void FileList::setText(int position, const QString& text) {
 void FileList::select(int position) {
     if (position < 1 || position > count())
         return;
+    model_->publish();
     const QModelIndex index = model_->index(position - 1);
     selectionModel()->setCurrentIndex(
         index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -67,6 +68,7 @@ void FileList::select(int position) {
 void FileList::scrollIntoView(int position) {
     if (position < 1 || position > count())
         return;
+    model_->publish();
     scrollTo(model_->index(position - 1), QAbstractItemView::EnsureVisible);
 }
 

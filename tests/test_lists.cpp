@@ -51,6 +51,45 @@ private slots:
         QCOMPARE(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "XML File(s)");
     }
 
+    // While batching, the rows are there at once for the program and reach the views together;
+    // any other change of the rows first shows the views what is pending, so indexes agree.
+    void batchedRowsReachTheViewsTogether() {
+        FileList list;
+        FileListModel& model = list.model();
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        int insertions = 0;
+        connect(&model, &QAbstractItemModel::rowsInserted, this, [&] { ++insertions; });
+        model.setBatching(true);
+        for (int i = 1; i <= 50; ++i)
+            list.append(QStringLiteral("/%1.xml").arg(i));
+        QCOMPARE(list.count(), 50);
+        QCOMPARE(list.text(50), "/50.xml");
+        QCOMPARE(model.rowCount(), 0);
+        QTRY_COMPARE(model.rowCount(), 50);  // within a tenth of a second, in one piece
+        QCOMPARE(insertions, 1);
+
+        list.append("/51.xml");
+        list.select(51);  // selecting a row not yet shown shows it first
+        QCOMPARE(list.selectedRow(), 51);
+        list.append("/52.xml");
+        list.setText(52, "/fifty-two.xml");
+        QCOMPARE(model.rowCount(), 52);
+        QCOMPARE(model.data(model.index(51), Qt::DisplayRole).toString(), "/fifty-two.xml");
+        list.append("/53.xml");
+        list.remove(1);
+        QCOMPARE(model.rowCount(), 52);
+        QCOMPARE(list.text(52), "/53.xml");
+        list.append("/54.xml");
+        list.clear();  // pending rows go with the rest
+        QCOMPARE(model.rowCount(), 0);
+        list.append("/55.xml");
+        model.setBatching(false);  // the end of batching shows what is pending
+        QCOMPARE(model.rowCount(), 1);
+        list.append("/56.xml");  // and rows arrive one by one again
+        QCOMPARE(model.rowCount(), 2);
+    }
+
     void reportRowsReadOnOneLineAndKeepTheirText() {
         FileListModel model;
         model.append(kReportRow);
