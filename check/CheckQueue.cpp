@@ -33,7 +33,7 @@ bool isReady(const std::future<CheckResult>& result) {
 
 // How many results the taker waits for at once, and for how long at most before it looks at
 // the first one again.
-constexpr int kBatch = 8;
+constexpr int kBatch = kCheckAheadPerThread / 2;
 constexpr std::chrono::microseconds kBatchWait(1000);
 
 }  // namespace

@@ -14,6 +14,10 @@
 #include <future>
 #include <optional>
 
+// How many files a taker of results is best served with per worker thread: twice the batch it
+// waits for at once.
+constexpr int kCheckAheadPerThread = 64;
+
 class CheckQueue {
 public:
     // The check each file gets on a worker.
@@ -39,7 +43,8 @@ public:
     // any other file that has not started yet.
     void replaceFront(const QString& path);
 
-    // Waits for the first queued file's result and takes it. While it is not ready,
+    // Waits for the first queued file's result and takes it. While it is not ready, the wait
+    // is for a batch of up to 32 results (the taker wakes once for them all), and
     // `whileWaiting` runs every `slice` (the window lets its events run there); when it returns
     // false the wait is abandoned and the result is dropped (nullopt). A check that threw
     // (out of memory) comes back as a failed check at the loading step, never as valid.

@@ -204,7 +204,7 @@ int RunCheckCommand(const QStringList& arguments, std::FILE* out, std::FILE* err
     const int threads = options.threads > 0
                             ? options.threads
                             : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    CheckQueue queue(threads, std::max(16, 8 * threads));
+    CheckQueue queue(threads, kCheckAheadPerThread * threads);
     QList<FileVerdict> verdicts;
     QStringList validRows;
     QStringList invalidRows;

@@ -3,6 +3,7 @@
 #include "check/CheckQueue.h"
 #include "tests/support/TestEnv.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <atomic>
@@ -67,6 +68,33 @@ private slots:
         QCOMPARE(queue.queued(), 1);
         queue.clear();
         QVERIFY(queue.empty());
+    }
+
+    // The taker waits for a batch of results at once, but a slow file further on must not hold
+    // up the results before it, and the callback still runs every slice meanwhile.
+    void aSlowFileAheadHoldsUpNoEarlierResult() {
+        CheckQueue queue(2, 64, [](const QString& path) {
+            if (path == "slow")
+                std::this_thread::sleep_for(std::chrono::seconds(3));
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            CheckResult result;
+            result.loaded = true;
+            return result;
+        });
+        for (int i = 0; i < 40; ++i)
+            queue.push(i == 20 ? QStringLiteral("slow") : QString::number(i));
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 20; ++i) {
+            QCOMPARE(queue.frontPath(), QString::number(i));
+            QVERIFY(queue.takeFront().has_value());
+        }
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        int calls = 0;
+        QVERIFY(queue.takeFront([&] { return ++calls > 0; }, std::chrono::milliseconds(10)));
+        QVERIFY(calls >= 50);  // the three seconds went by in slices of about 10 ms
+        queue.clear();
     }
 
     void aReplacedFrontIsCheckedAheadOfTheRest() {
