@@ -13,6 +13,7 @@
 #include "app/RepaintThrottle.h"
 #include "app/Widgets.h"
 #include "check/CheckQueue.h"
+#include "check/ParserMemory.h"
 #include "check/Validate2.h"
 #include "lists/FileList.h"
 #include "lists/FileListModel.h"
@@ -24,9 +25,6 @@
 #include <memory>
 #include <optional>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 namespace {
 
@@ -94,14 +92,9 @@ private:
     FileList* lists_[2];
 };
 
-// Gives the memory that the run's checks freed back to the system. The parser's documents are
-// built on the worker threads, whose allocator keeps what they freed for their next documents:
-// after a 100 MB file that is more than a gigabyte, held for as long as the program runs.
-// Returning it takes about a second per gigabyte, so it is done on a background thread.
+// The memory the run's checks freed goes back to the system in the background.
 void releaseFreedMemory() {
-#ifdef __GLIBC__
-    QThreadPool::globalInstance()->start([] { malloc_trim(0); });
-#endif
+    QThreadPool::globalInstance()->start([] { ReleaseFreedParserMemory(); });
 }
 
 // Checks `path` on this thread (when no worker could be started).

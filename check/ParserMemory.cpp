@@ -4,6 +4,9 @@
 #include <libxml/xmlmemory.h>
 
 #include <malloc.h>
+#if BRELLIX_MIMALLOC
+#include <mimalloc.h>
+#endif
 #include <unistd.h>
 #include <algorithm>
 #include <atomic>
@@ -76,6 +79,17 @@ char* countedStrdup(const char* text) {
 
 void InstallParserAllocator() {
     xmlMemSetup(countedFree, countedMalloc, countedRealloc, countedStrdup);
+}
+
+void ReleaseFreedParserMemory() {
+#if BRELLIX_MIMALLOC
+    // The heaps of ended threads are taken over by the calling thread's heap, which a thread
+    // gets with its first allocation (before that, a collection finds nothing to collect).
+    mi_free(mi_malloc(1));
+    mi_collect(true);
+#elif defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 std::size_t ParserMemoryLimit() {

@@ -1,15 +1,32 @@
 // Checking files on worker threads with results taken in queue order.
 
 #include "check/CheckQueue.h"
+#include "check/ParserMemory.h"
 #include "tests/support/TestEnv.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
 
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+
+namespace {
+
+long residentMb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong() / 1024;
+    }
+    return -1;
+}
+
+}  // namespace
 
 class TestCheckQueue : public QObject {
     Q_OBJECT
@@ -95,6 +112,37 @@ private slots:
         QVERIFY(queue.takeFront([&] { return ++calls > 0; }, std::chrono::milliseconds(10)));
         QVERIFY(calls >= 50);  // the three seconds went by in slices of about 10 ms
         queue.clear();
+    }
+
+    // The workers end with the run; the memory their documents took must not stay with the
+    // program after it.
+    void memoryOfFinishedChecksGoesBack() {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the address sanitizer keeps freed memory in quarantine");
+#endif
+        TestEnv env;
+        QByteArray doc = "<r>";
+        for (int i = 0; i < 400000; ++i)
+            doc += "<e a='1'>t</e>";
+        doc += "</r>";
+        const QString file = env.write("many.xml", doc);
+        doc.clear();
+        const long before = residentMb();
+        {
+            CheckQueue queue(2, 4);
+            queue.push(file);
+            queue.push(file);
+            QVERIFY(queue.takeFront()->loaded);
+            QVERIFY(queue.takeFront()->loaded);
+        }
+        const long held = residentMb();
+        std::thread([] { ReleaseFreedParserMemory(); }).join();
+        const long after = residentMb();
+        QVERIFY2(after < before + 40,
+                 qPrintable(QStringLiteral("%1 MB before, %2 MB held, %3 MB after")
+                                .arg(before)
+                                .arg(held)
+                                .arg(after)));
     }
 
     void aReplacedFrontIsCheckedAheadOfTheRest() {
