@@ -40,11 +40,11 @@ void* countedMalloc(std::size_t size) {
     ParserMemoryBudget* budget = tCurrent;
     if (budget == nullptr)
         return std::malloc(size);
-    // Refused before it is made when the request alone passes what may be taken.
-    if (!budget->take(static_cast<long long>(size)))
-        return nullptr;
     void* block = std::malloc(size);
-    budget->take(sizeOf(block) - static_cast<long long>(size));
+    if (block != nullptr && !budget->take(sizeOf(block))) {
+        std::free(block);
+        return nullptr;
+    }
     return block;
 }
 
@@ -93,8 +93,11 @@ void ReleaseFreedParserMemory() {
 }
 
 std::size_t ParserMemoryLimit() {
+    // The machine's memory does not change while the program runs (asking costs a system call,
+    // once per file otherwise).
+    static const std::size_t byDefault = defaultLimit();
     const std::size_t chosen = gLimit.load();
-    return chosen != 0 ? chosen : defaultLimit();
+    return chosen != 0 ? chosen : byDefault;
 }
 
 void SetParserMemoryLimit(std::size_t bytes) {

@@ -139,15 +139,18 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
         return;
     }
 
-    // Declared first, so that it counts until the context and the document are gone.
-    ParserMemoryBudget budget;
-    XmlErrorCapture capture;
     ParserContext ctxt(xmlNewParserCtxt());
     if (!ctxt) {
         result.failedStep = 100;
         result.failure = QStringLiteral("Out of memory: no XML parser could be created");
         return;
     }
+    Document doc;
+    // Declared after the context and the document: it counts while the document is read, and
+    // no longer when the two are freed (no limit is needed there, and counting every block
+    // of the tree as it goes would take a good part of the counting's time).
+    ParserMemoryBudget budget;
+    XmlErrorCapture capture;
     ctxt->sax->internalSubset = internalSubsetThenValidate;
     ctxt->sax->resolveEntity = resolveEscaped;
     ctxt->sax->entityDecl = entityDeclEscaped;
@@ -160,9 +163,8 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
         QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
     capture.nameUrl(documentUrl, path);
 
-    const Document doc(xmlCtxtReadIO(ctxt.get(), ReadInputFile, nullptr,
-                                     static_cast<ByteSource*>(&source), documentUrl.constData(),
-                                     nullptr, kParseOptions));
+    doc.reset(xmlCtxtReadIO(ctxt.get(), ReadInputFile, nullptr, static_cast<ByteSource*>(&source),
+                            documentUrl.constData(), nullptr, kParseOptions));
     budget.stopOnExcess(nullptr);
     if (budget.exceeded()) {
         capture.recordLoadFailure(ctxt.get(), XML_ERR_NO_MEMORY, memoryLimitReason(budget),
