@@ -7,9 +7,11 @@
 CheckQueue::CheckQueue(int threads, int ahead) : CheckQueue(threads, ahead, Check()) {}
 
 CheckQueue::CheckQueue(int threads, int ahead, Check check)
-    : pool_(
-          check ? std::move(check) : Check([](const QString& path) { return CheckXmlFile(path); }),
-          threads),
+    : pool_(check ? std::move(check) : Check([](const QString& path) {
+                SetLargeDocumentsAside();
+                return CheckXmlFile(path);
+            }),
+            threads, FreeSetAsideDocument),
       ahead_(std::max(1, ahead)) {
     // libxml2's process-wide set-up must be done before any worker parses.
     InitXmlChecking();

@@ -45,9 +45,8 @@ private:
 // (a large file) finishes unseen before the window itself is destroyed.
 class RunWorkers final : public QObject {
 public:
-    RunWorkers(int threads, const CheckRunSettings& settings)
-        : queue(threads, threads * std::max(1, settings.aheadPerThread), settings.check) {}
-    CheckQueue queue;
+    explicit RunWorkers(std::unique_ptr<CheckQueue> queue) : queue(std::move(queue)) {}
+    std::unique_ptr<CheckQueue> queue;
 };
 
 class WorkersOfRun {
@@ -61,12 +60,24 @@ public:
     WorkersOfRun& operator=(const WorkersOfRun&) = delete;
 
     void start(const CheckRunSettings& settings) {
-        const int threads = settings.threads > 0 ? settings.threads : QThread::idealThreadCount();
-        workers_ = std::make_unique<RunWorkers>(std::max(1, threads), settings);
+        const int threads =
+            std::max(1, settings.threads > 0 ? settings.threads : QThread::idealThreadCount());
+        workers_ = std::make_unique<RunWorkers>(std::make_unique<CheckQueue>(
+            threads, threads * std::max(1, settings.aheadPerThread), settings.check));
     }
-    CheckQueue* queue() { return workers_ ? &workers_->queue : nullptr; }
-    // Ends the workers (the run is over: none of them is checking anything).
-    void finish() { workers_.reset(); }
+    CheckQueue* queue() { return workers_ ? workers_->queue.get() : nullptr; }
+
+    // The run is over: no worker is checking anything, but one may still be freeing the tree
+    // of a large file whose verdict is filed already. The workers end in the background, and
+    // the memory the run's checks freed then goes back to the system.
+    void finish() {
+        std::shared_ptr<CheckQueue> queue(workers_ ? std::move(workers_->queue) : nullptr);
+        workers_.reset();
+        QThreadPool::globalInstance()->start([queue = std::move(queue)]() mutable {
+            queue.reset();
+            ReleaseFreedParserMemory();
+        });
+    }
 
 private:
     Form1& form_;
@@ -91,11 +102,6 @@ public:
 private:
     FileList* lists_[2];
 };
-
-// The memory the run's checks freed goes back to the system in the background.
-void releaseFreedMemory() {
-    QThreadPool::globalInstance()->start([] { ReleaseFreedParserMemory(); });
-}
 
 // Checks `path` on this thread (when no worker could be started).
 CheckResult checkHere(const CheckRunSettings& settings, const QString& path) {
@@ -203,7 +209,6 @@ void Form1::PushButton4_Click() {
     batchedRows.reset();
     throttle.reset();
     workers.finish();
-    releaseFreedMemory();
     guard.step(128, [this] { SetWindowPointer(WindowPointer::Default); });
     guard.step(130, [this] { ProgressBar1->setValue(0); });
     guard.step(132, [this] { ProgressBar1->setText(QStringLiteral("Progress Bar")); });

@@ -19,8 +19,10 @@ class WorkerPool {
 public:
     using Job = std::function<Result(const QString&)>;
 
-    // `threads` workers (at least one); 0 means one per core.
-    WorkerPool(Job job, int threads) : job_(std::move(job)) {
+    // `threads` workers (at least one); 0 means one per core. `afterJob`, when given, runs on
+    // the worker after each job, once the job's result has been handed over.
+    WorkerPool(Job job, int threads, std::function<void()> afterJob = {})
+        : job_(std::move(job)), afterJob_(std::move(afterJob)) {
         if (threads <= 0)
             threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
         workers_.reserve(threads);
@@ -78,10 +80,13 @@ private:
                 queue_.pop_front();
             }
             task();
+            if (afterJob_)
+                afterJob_();
         }
     }
 
     Job job_;
+    std::function<void()> afterJob_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::packaged_task<Result()>> queue_;

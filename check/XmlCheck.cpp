@@ -43,6 +43,11 @@ struct DocumentFree {
 using ParserContext = std::unique_ptr<xmlParserCtxt, ContextFree>;
 using Document = std::unique_ptr<xmlDoc, DocumentFree>;
 
+// Large trees set aside on this thread (see SetLargeDocumentsAside).
+constexpr std::size_t kSetAsideBytes = std::size_t{64} << 20;
+thread_local bool tSetAsideLarge = false;
+thread_local Document tSetAside;
+
 // A document that declares a DOCTYPE is validated against its DTD while it is parsed, as a
 // validating DOM parser does; one without is only checked for well-formedness.
 void internalSubsetThenValidate(void* context, const xmlChar* name, const xmlChar* externalId,
@@ -166,6 +171,9 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     doc.reset(xmlCtxtReadIO(ctxt.get(), ReadInputFile, nullptr, static_cast<ByteSource*>(&source),
                             documentUrl.constData(), nullptr, kParseOptions));
     budget.stopOnExcess(nullptr);
+    const bool built = doc != nullptr;
+    if (built && tSetAsideLarge && budget.used() >= kSetAsideBytes)
+        tSetAside = std::move(doc);
     if (budget.exceeded()) {
         capture.recordLoadFailure(ctxt.get(), XML_ERR_NO_MEMORY, memoryLimitReason(budget),
                                   documentUrl);
@@ -182,7 +190,7 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
         return;
     }
     const bool valid = ctxt->validate == 0 || ctxt->valid != 0;
-    result.loaded = doc && ctxt->wellFormed && ctxt->nsWellFormed && valid && !capture.hasError();
+    result.loaded = built && ctxt->wellFormed && ctxt->nsWellFormed && valid && !capture.hasError();
     if (result.loaded && leftBytesUnread(ctxt.get(), source)) {
         result.loaded = false;
         capture.recordLoadFailure(ctxt.get(), XML_ERR_DOCUMENT_END,
@@ -231,6 +239,14 @@ void XmlFree::operator()(unsigned char* text) const {
 
 CheckResult CheckXmlFile(const QString& path) {
     return guardedCheck(path, [&](CheckResult& result) { checkFile(path, result); });
+}
+
+void SetLargeDocumentsAside() {
+    tSetAsideLarge = true;
+}
+
+void FreeSetAsideDocument() {
+    tSetAside.reset();
 }
 
 CheckResult CheckXmlBytes(QByteArrayView bytes, const QString& path) {

@@ -44,6 +44,14 @@ void InitXmlChecking();
 // (and are never printed); the thread's previous error handlers are restored at its end.
 CheckResult CheckXmlFile(const QString& path);
 
+// For worker threads: from now on, a check on the calling thread that built a large tree
+// (64 MB or more) gives its verdict before the tree is freed, and the tree is kept until
+// FreeSetAsideDocument() on this thread or the thread's end. Freeing takes a sixth of such a
+// check; a worker does it after handing over the verdict.
+void SetLargeDocumentsAside();
+// Frees the tree a check on this thread set aside, if any.
+void FreeSetAsideDocument();
+
 // Checks `bytes` exactly as CheckXmlFile checks a file with this content at `path` (which need
 // not exist: the document's references resolve against its folder).
 CheckResult CheckXmlBytes(QByteArrayView bytes, const QString& path);
