@@ -25,7 +25,6 @@
 #include <memory>
 #include <optional>
 
-
 namespace {
 
 // Marks a run as in progress for as long as it lives.
@@ -85,7 +84,7 @@ private:
 };
 
 // The result lists take their rows in batches while the run lasts: the views are told of new
-// rows once a frame instead of once a row (count() and text() have every row at once).
+// rows ten times a second instead of once a row (count() and text() have every row at once).
 class BatchedRows {
 public:
     BatchedRows(FileList& valid, FileList& invalid) : lists_{&valid, &invalid} {
