@@ -15,6 +15,11 @@
 
 namespace {
 
+// A document of `count` small elements (its tree takes many times its size).
+QByteArray manyElements(int count) {
+    return "<r>" + QByteArray("<e a='1'>text</e>").repeated(count) + "</r>";
+}
+
 long residentMb() {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
@@ -65,11 +70,7 @@ private slots:
     void waitingRunsTheCallbackAndCanBeAbandoned() {
         TestEnv env;
         // A document large enough that its check is not done within one slice.
-        QByteArray big = "<r>";
-        for (int i = 0; i < 300000; ++i)
-            big += "<e a='1'>text</e>";
-        big += "</r>";
-        const QString file = env.write("big.xml", big);
+        const QString file = env.write("big.xml", manyElements(300000));
 
         CheckQueue queue(1, 2);
         queue.push(file);
@@ -121,12 +122,7 @@ private slots:
         QSKIP("the address sanitizer keeps freed memory in quarantine");
 #endif
         TestEnv env;
-        QByteArray doc = "<r>";
-        for (int i = 0; i < 400000; ++i)
-            doc += "<e a='1'>t</e>";
-        doc += "</r>";
-        const QString file = env.write("many.xml", doc);
-        doc.clear();
+        const QString file = env.write("many.xml", manyElements(400000));
         const long before = residentMb();
         {
             CheckQueue queue(2, 4);
