@@ -1,6 +1,6 @@
 #pragma once
 // Inside the XML check only: how much memory the parser may take for one file. A document
-// tree takes many times the file's size (a file of small elements about twenty times), so a
+// tree takes many times the file's size (a file of small elements ten to twenty times), so a
 // large file could otherwise take all the memory of the machine. While a budget lives, every
 // allocation the parser makes on this thread is counted; once the count passes the limit the
 // parse is told to stop, and past twice the limit allocations fail.
@@ -21,7 +21,7 @@ void SetParserMemoryLimit(std::size_t bytes);
 
 // Gives the memory that finished checks freed back to the system. Worker threads keep what
 // they freed for their next documents, and a worker that ends leaves it behind: after a
-// 100 MB file more than a gigabyte, held for as long as the program runs. Takes about 50 ms
+// 100 MB file almost a gigabyte, held for as long as the program runs. Takes about 50 ms
 // a gigabyte; call it on a thread that may take that time, after the workers are done.
 void ReleaseFreedParserMemory();
 
