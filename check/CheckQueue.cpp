@@ -62,14 +62,14 @@ std::optional<CheckResult> CheckQueue::takeFront(const std::function<bool()>& wh
             awaited.wait_for(slice);
         else
             awaited.wait_for(std::min<std::chrono::microseconds>(slice, kBatchWait));
-        const auto now = std::chrono::steady_clock::now();
-        if (whileWaiting && now - lastTurn >= slice && !isReady(front.result)) {
-            if (!whileWaiting()) {
-                pending_.pop_front();
-                return std::nullopt;
-            }
-            lastTurn = std::chrono::steady_clock::now();
+        if (!whileWaiting || isReady(front.result) ||
+            std::chrono::steady_clock::now() - lastTurn < slice)
+            continue;
+        if (!whileWaiting()) {
+            pending_.pop_front();
+            return std::nullopt;
         }
+        lastTurn = std::chrono::steady_clock::now();
     }
     CheckResult result;
     try {

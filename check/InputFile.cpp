@@ -117,7 +117,7 @@ long long InputFile::read(char* buffer, std::size_t size) {
 QByteArray InputFile::head(std::size_t size) {
     // One read serves both the test of the start and, through read(), the parser: a small file
     // comes in whole. Kernel files report no size, so at least `size` is asked for.
-    if (ahead_.isEmpty() && aheadUsed_ == 0 && bytesRead_ == 0 && fd_ >= 0 && !atEnd_) {
+    if (ahead_.isEmpty() && bytesRead_ == 0 && fd_ >= 0 && !atEnd_) {
         const long long wanted =
             std::max(static_cast<long long>(size), std::min<long long>(size_, kReadPiece));
         ahead_.resize(wanted);

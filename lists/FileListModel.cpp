@@ -21,30 +21,19 @@ constexpr int kBatchMs = 100;
 
 }  // namespace
 
+// Rows are appended behind the views' backs and then published: one insertion for the views
+// whether or not they are batched.
 void FileListModel::append(const QString& text) {
-    if (batching_) {
-        rows_.append(text);
-        if (!publishTimer_.isActive())
-            publishTimer_.start(kBatchMs, this);
-        return;
-    }
-    publish();
-    const int row = count();
-    beginInsertRows({}, row, row);
     rows_.append(text);
-    shown_ = count();
-    endInsertRows();
+    if (!batching_)
+        publish();
+    else if (!publishTimer_.isActive())
+        publishTimer_.start(kBatchMs, this);
 }
 
 void FileListModel::appendAll(const QStringList& texts) {
-    publish();
-    if (texts.isEmpty())
-        return;
-    const int row = count();
-    beginInsertRows({}, row, row + static_cast<int>(texts.size()) - 1);
     rows_.append(texts);
-    shown_ = count();
-    endInsertRows();
+    publish();
 }
 
 void FileListModel::remove(int position) {
