@@ -2,10 +2,16 @@
 
 #include <QApplication>
 
+class Platform;
+
 // The application object: an exception that escapes an event handler is shown in the
-// "Application Error" box instead of ending the program.
+// "Application Error" box of `platform` instead of ending the program.
 class Application final : public QApplication {
 public:
-    using QApplication::QApplication;
+    Application(int& argc, char** argv, Platform& platform)
+        : QApplication(argc, argv), platform_(platform) {}
     bool notify(QObject* receiver, QEvent* event) override;
+
+private:
+    Platform& platform_;
 };

@@ -1,11 +1,11 @@
 #include "app/Form1.h"
 
 #include "app/ApplicationTitle.h"
-#include "app/PathUtil.h"
+#include "common/PathUtil.h"
 #include "app/Pointers.h"
 #include "app/Settings.h"
 #include "app/Widgets.h"
-#include "lists/FileList.h"
+#include "app/FileList.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -50,7 +50,7 @@ QFont buttonFont() {
     return font;
 }
 
-void setWhiteBackground(QWidget* widget, const QColor& colour) {
+void fillBackground(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, colour);
     widget->setPalette(palette);
@@ -79,7 +79,7 @@ void Form1::buildControls() {
     setObjectName(QStringLiteral("Form1"));
     setFont(windowFont());
     setFixedSize(Twips(8040), Twips(9555));
-    setWhiteBackground(this, Qt::white);
+    fillBackground(this, Qt::white);
     setMouseTracking(true);
 
     const auto button = [this](const char* name, const char* caption, int left, int top,
@@ -110,7 +110,7 @@ void Form1::buildControls() {
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(Twips(120), Twips(3300), Twips(7800), Twips(735));
     Frame1->setMouseTracking(true);
-    setWhiteBackground(Frame1, Qt::white);
+    fillBackground(Frame1, Qt::white);
     // A frame whose caption sits on its top border, filled with the window colour.
     Frame1->setStyleSheet(QStringLiteral(
         "QGroupBox { background: palette(window); border: 1px solid #a0a0a0; border-radius: 2px;"
@@ -121,7 +121,7 @@ void Form1::buildControls() {
                                 Frame1);
     Check1->setObjectName(QStringLiteral("Check1"));
     Check1->setGeometry(Twips(240), Twips(300), Twips(4215), Twips(255));
-    setWhiteBackground(Check1, Qt::white);
+    fillBackground(Check1, Qt::white);
 
     PushButton4 = button("PushButton4", "Start Checking", 120, 4150, 7800);
     ListView2 = list("ListView2", kListToolTipResult, 4680);
@@ -161,19 +161,6 @@ void Form1::buildControls() {
 }
 
 void Form1::wireEvents() {
-    for (QPushButton* b : {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5,
-                           PushButton6, PushButton7, PushButton8, PushButton9, PushButton11}) {
-        b->setMouseTracking(true);
-        b->setAttribute(Qt::WA_NoMousePropagation);
-        b->installEventFilter(this);
-    }
-    for (FileList* l : {ListView1, ListView2, ListView3}) {
-        l->viewport()->setMouseTracking(true);
-        l->viewport()->installEventFilter(this);
-        l->installEventFilter(this);
-    }
-    Frame1->installEventFilter(this);
-
     const auto click = [this](QPushButton* b, void (Form1::*handler)()) {
         connect(b, &QPushButton::clicked, this, handler);
     };
@@ -191,93 +178,102 @@ void Form1::wireEvents() {
             [this] { unguarded("Check1_Click", [this] { Check1_Click(); }); });
     connect(ListView1, &QAbstractItemView::pressed, this,
             [this] { unguarded("ListView1_ItemClick", [this] { ListView1_ItemClick(); }); });
+
+    // Events that the controls report through the window's event filter. A handler that
+    // returns false lets the control act on the event as well.
+    const auto passOn = [](auto handler) {
+        return [handler](QEvent*) {
+            handler();
+            return false;
+        };
+    };
+    for (QPushButton* b : {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5,
+                           PushButton6, PushButton7, PushButton8, PushButton9, PushButton11}) {
+        b->setMouseTracking(true);
+        b->setAttribute(Qt::WA_NoMousePropagation);
+        for (QEvent::Type type : {QEvent::MouseMove, QEvent::Enter})
+            route(b, type, "PushButton_MouseMove", passOn([this] { PushButton_MouseMove(); }));
+    }
+    route(Frame1, QEvent::MouseMove, "Frame1_MouseMove", passOn([this] { Frame1_MouseMove(); }));
+
+    QWidget* const input = ListView1->viewport();
+    const auto position = [](QEvent* e) {
+        return static_cast<QMouseEvent*>(e)->position().toPoint();
+    };
+    route(input, QEvent::MouseButtonPress, "ListView1_MouseDown",
+          [this](QEvent*) { return ListView1_MouseDown(); });
+    route(input, QEvent::MouseMove, "ListView1_MouseMove", [this, position](QEvent* e) {
+        return ListView1_MouseMove(static_cast<QMouseEvent*>(e)->buttons(), position(e));
+    });
+    route(input, QEvent::MouseButtonRelease, "ListView1_MouseUp",
+          [this](QEvent*) { return ListView1_MouseUp(); });
+    // The first press of the double-click has selected the row; the list must not act on the
+    // double-click itself, or it would select the row that moved up.
+    route(input, QEvent::MouseButtonDblClick, "ListView1_DblClick", [this](QEvent*) {
+        ListView1_DblClick();
+        return true;
+    });
+    for (QEvent::Type type : {QEvent::DragEnter, QEvent::DragMove}) {
+        route(input, type, "ListView1_OLEDragOver", [this](QEvent* e) {
+            auto* drag = static_cast<QDragMoveEvent*>(e);
+            // The event is answered first: should the handler fail, the drop is refused.
+            drag->ignore();
+            if (ListView1_OLEDragOver(drag->mimeData()))
+                drag->acceptProposedAction();
+            return true;
+        });
+    }
+    route(input, QEvent::Drop, "ListView1_OLEDragDrop", [this](QEvent* e) {
+        auto* drop = static_cast<QDropEvent*>(e);
+        drop->acceptProposedAction();
+        ListView1_OLEDragDrop(drop->mimeData());
+        return true;
+    });
+
+    struct ResultList {
+        FileList* list;
+        const char* mouseMove;
+        void (Form1::*onMouseMove)();
+        const char* dblClick;
+        void (Form1::*onDblClick)();
+        const char* keyDown;
+        void (Form1::*onKeyDown)(int);
+    };
+    for (const ResultList& r :
+         {ResultList{ListView2, "ListView2_MouseMove", &Form1::ListView2_MouseMove,
+                     "ListView2_DblClick", &Form1::ListView2_DblClick, "ListView2_KeyDown",
+                     &Form1::ListView2_KeyDown},
+          ResultList{ListView3, "ListView3_MouseMove", &Form1::ListView3_MouseMove,
+                     "ListView3_DblClick", &Form1::ListView3_DblClick, "ListView3_KeyDown",
+                     &Form1::ListView3_KeyDown}}) {
+        route(r.list->viewport(), QEvent::MouseMove, r.mouseMove,
+              passOn([this, r] { (this->*r.onMouseMove)(); }));
+        route(r.list->viewport(), QEvent::MouseButtonDblClick, r.dblClick, [this, r](QEvent*) {
+            (this->*r.onDblClick)();
+            return true;
+        });
+        route(r.list, QEvent::KeyPress, r.keyDown, [this, r](QEvent* e) {
+            const int key = static_cast<QKeyEvent*>(e)->key();
+            (this->*r.onKeyDown)(key);
+            return key == Qt::Key_Delete;
+        });
+    }
+    for (FileList* l : {ListView1, ListView2, ListView3})
+        l->viewport()->setMouseTracking(true);
+}
+
+void Form1::route(QObject* watched, QEvent::Type type, const char* name, EventHandler handler) {
+    watched->removeEventFilter(this);
+    watched->installEventFilter(this);
+    eventRoutes_.insert({watched, type}, [this, name, handler = std::move(handler)](QEvent* e) {
+        return unguarded(name, [&] { return handler(e); });
+    });
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    const QEvent::Type type = event->type();
-    if (type == QEvent::MouseMove || type == QEvent::Enter) {
-        if (auto* b = qobject_cast<QPushButton*>(watched)) {
-            Q_UNUSED(b);
-            unguarded("PushButton_MouseMove", [this] { PushButton_MouseMove(); });
-            return false;
-        }
-        if (watched == Frame1 && type == QEvent::MouseMove) {
-            unguarded("Frame1_MouseMove", [this] { Frame1_MouseMove(); });
-            return false;
-        }
-    }
-
-    if (watched == ListView1->viewport()) {
-        switch (type) {
-            case QEvent::MouseButtonPress: {
-                auto* e = static_cast<QMouseEvent*>(event);
-                return unguarded("ListView1_MouseDown", [&] {
-                    return ListView1_MouseDown(e->button(), e->modifiers(), e->position().toPoint());
-                });
-            }
-            case QEvent::MouseMove: {
-                auto* e = static_cast<QMouseEvent*>(event);
-                return unguarded("ListView1_MouseMove", [&] {
-                    return ListView1_MouseMove(e->buttons(), e->position().toPoint());
-                });
-            }
-            case QEvent::MouseButtonRelease: {
-                auto* e = static_cast<QMouseEvent*>(event);
-                return unguarded("ListView1_MouseUp", [&] {
-                    return ListView1_MouseUp(e->button(), e->position().toPoint());
-                });
-            }
-            case QEvent::MouseButtonDblClick:
-                // The first press of the double-click has selected the row; the list must not
-                // act on the double-click itself, or it would select the row that moved up.
-                unguarded("ListView1_DblClick", [this] { ListView1_DblClick(); });
-                return true;
-            case QEvent::DragEnter:
-            case QEvent::DragMove: {
-                auto* e = static_cast<QDragMoveEvent*>(event);
-                const bool allowed = unguarded("ListView1_OLEDragOver",
-                                               [&] { return ListView1_OLEDragOver(e->mimeData()); });
-                if (allowed)
-                    e->acceptProposedAction();
-                else
-                    e->ignore();
-                return true;
-            }
-            case QEvent::Drop: {
-                auto* e = static_cast<QDropEvent*>(event);
-                e->acceptProposedAction();
-                unguarded("ListView1_OLEDragDrop", [&] { ListView1_OLEDragDrop(e->mimeData()); });
-                return true;
-            }
-            default:
-                return false;
-        }
-    }
-    for (int n = 2; n <= 3; ++n) {
-        FileList* list = n == 2 ? ListView2 : ListView3;
-        if (watched == list->viewport()) {
-            if (type == QEvent::MouseMove) {
-                unguarded(n == 2 ? "ListView2_MouseMove" : "ListView3_MouseMove", [&] {
-                    n == 2 ? ListView2_MouseMove() : ListView3_MouseMove();
-                });
-                return false;
-            }
-            if (type == QEvent::MouseButtonDblClick) {
-                unguarded(n == 2 ? "ListView2_DblClick" : "ListView3_DblClick", [&] {
-                    n == 2 ? ListView2_DblClick() : ListView3_DblClick();
-                });
-                return true;
-            }
-            return false;
-        }
-        if (watched == list && type == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            unguarded(n == 2 ? "ListView2_KeyDown" : "ListView3_KeyDown", [&] {
-                n == 2 ? ListView2_KeyDown(key) : ListView3_KeyDown(key);
-            });
-            return key == Qt::Key_Delete;
-        }
-    }
+    const auto found = eventRoutes_.constFind({watched, event->type()});
+    if (found != eventRoutes_.constEnd())
+        return (*found)(event);
     return QWidget::eventFilter(watched, event);
 }
 
@@ -323,9 +319,9 @@ void Form1::ApplyWindowSkin() {
     if (!info.exists() || !info.isFile() || info.isHidden())
         return;
     const QColor buttonFace = QGuiApplication::palette().color(QPalette::Button);
-    setWhiteBackground(this, buttonFace);
-    setWhiteBackground(Frame1, buttonFace);
-    setWhiteBackground(Check1, buttonFace);
+    fillBackground(this, buttonFace);
+    fillBackground(Frame1, buttonFace);
+    fillBackground(Check1, buttonFace);
 
     QFile file(skinFile);
     if (!file.open(QIODevice::ReadOnly))
@@ -458,7 +454,6 @@ MessageAnswer Form1::MsgBox(const QString& text, MessageButtons buttons) {
 }
 
 void Form1::reportUnguardedFailure(const char* handler) {
-    const QString description = CurrentExceptionDescription();
-    ReportApplicationError(platform_, this, description,
-                           Form1Location(QString::fromLatin1(handler)), 0);
+    errorBox_.reportFailure(CurrentExceptionDescription(),
+                            Form1Location(QString::fromLatin1(handler)), 0);
 }

@@ -1,18 +1,24 @@
 #pragma once
 // The main window. Its controls keep their designer names; each control event has one handler,
 // named after the control and the event. The handlers are defined in the folder of the
-// subsystem that owns them: app/ (start-up, pointers, Help, the option), check/ (the checking
-// run), lists/ (the lists and every way of filling the input list), output/ (saving).
+// subsystem that owns them, in files named Form1_*.cpp outside app/: app/ (start-up, pointers,
+// Help, the option), check/ (the checking run), lists/ (the lists and every way of filling the
+// input list), output/ (saving).
 
-#include "app/ErrorReport.h"
+#include "app/ApplicationError.h"
 #include "app/Platform.h"
 #include "check/CheckRunSettings.h"
 
 #include <QCursor>
+#include <QEvent>
+#include <QHash>
 #include <QPersistentModelIndex>
 #include <QPoint>
 #include <QString>
 #include <QWidget>
+
+#include <functional>
+#include <utility>
 
 class FileList;
 class OptionCheckBox;
@@ -35,22 +41,22 @@ public:
     ~Form1() override;
 
     // Controls, in the order of their place in the keyboard focus order where they have one.
-    FileList* ListView1;
-    QPushButton* PushButton5;
-    QPushButton* PushButton3;
-    QPushButton* PushButton11;
-    QPushButton* PushButton7;
-    QPushButton* PushButton4;
-    FileList* ListView2;
-    QPushButton* PushButton6;
-    QPushButton* PushButton9;
-    FileList* ListView3;
-    QPushButton* PushButton1;
-    QPushButton* PushButton2;
-    QGroupBox* Frame1;
-    OptionCheckBox* Check1;
-    TextProgressBar* ProgressBar1;
-    QPushButton* PushButton8;
+    FileList* ListView1;             // the input list, header "XML File(s)"
+    QPushButton* PushButton5;        // "Add XML File(s)"
+    QPushButton* PushButton3;        // "Add All XML File(s) In Folder"
+    QPushButton* PushButton11;       // "Clear List" (input list)
+    QPushButton* PushButton7;        // "Load Sample/Example Files"
+    QPushButton* PushButton4;        // "Start Checking"
+    FileList* ListView2;             // the valid list, header " Valid XML File(s)"
+    QPushButton* PushButton6;        // "Save Results" (valid list)
+    QPushButton* PushButton9;        // "Clear List" (valid list)
+    FileList* ListView3;             // the invalid list, header "Invalid XML File(s)"
+    QPushButton* PushButton1;        // "Save Results" (invalid list)
+    QPushButton* PushButton2;        // "Clear List" (invalid list)
+    QGroupBox* Frame1;               // "Option For Invalid Results"
+    OptionCheckBox* Check1;          // "Show XML error message in invalid results"
+    TextProgressBar* ProgressBar1;   // "Progress Bar"
+    QPushButton* PushButton8;        // "Help"
 
     // The title of every message box and input box that names no title of its own.
     QString ApplicationTitle;
@@ -90,10 +96,10 @@ public:
     // --- reordering the input list and the lists' pointers -----------------------------------
     // The mouse handlers of the input list get positions in its viewport's coordinates and
     // return true when they consumed the event (the list then does not act on it itself).
-    bool ListView1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
+    bool ListView1_MouseDown();
     void ListView1_ItemClick();
     bool ListView1_MouseMove(Qt::MouseButtons buttons, QPoint pos);
-    bool ListView1_MouseUp(Qt::MouseButton button, QPoint pos);
+    bool ListView1_MouseUp();
     void ListView2_MouseMove();
     void ListView3_MouseMove();
     void Frame1_MouseMove();
@@ -116,8 +122,10 @@ public:
 
     // A message box without icon, titled with ApplicationTitle.
     MessageAnswer MsgBox(const QString& text, MessageButtons buttons = MessageButtons::Ok);
+    // The "Application Error" box of this window.
+    FailureReporter& errorBox() { return errorBox_; }
     // The step runner of one of the window's guarded procedures.
-    Guard guardOf(const QString& procedure) { return Guard(platform_, this, Form1Location(procedure)); }
+    Guard guardOf(const QString& procedure) { return Guard(errorBox_, Form1Location(procedure)); }
     // Runs an unguarded handler; a failure inside it is shown in the "Application Error" box
     // with the handler's name and line 0 instead of ending the program.
     template <class F>
@@ -126,6 +134,13 @@ public:
     Platform& platform() { return platform_; }
     SettingsStore& settings() { return settings_; }
     const QString& programFolder() const { return programFolder_; }
+
+    // True while the mouse button pressed on the input list is held (a reordering drag).
+    bool listButtonDown() const { return listButtonDown_; }
+    // The dragged row of the input list; invalid once the row is removed or the list cleared.
+    const QPersistentModelIndex& draggedRow() const { return draggedRow_; }
+    // How "Start Checking" checks its files on worker threads.
+    CheckRunSettings& checkRunSettings() { return checkRunSettings_; }
 
     // The reference page that "Help" offers.
     static QString helpAddress();
@@ -137,28 +152,30 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A handler of an event of one control; true when it consumed the event.
+    using EventHandler = std::function<bool(QEvent*)>;
+
     void buildControls();
     void wireEvents();
+    // Sends events of `type` on `watched` to `handler`, which runs unguarded as `name`.
+    void route(QObject* watched, QEvent::Type type, const char* name, EventHandler handler);
     void reportUnguardedFailure(const char* handler);
+    void endListDrag();
 
     Platform& platform_;
     SettingsStore& settings_;
     QString programFolder_;
+    ApplicationErrorBox errorBox_{platform_, this};
     WindowPointer pointer_ = WindowPointer::Default;
     QCursor customPointer_{Qt::PointingHandCursor};
     bool unloaded_ = false;
     bool centred_ = false;
-
-public:
-    // State of the input list's reordering by dragging.
-    bool listButtonDown = false;
-    // The dragged row of the input list; it turns invalid when the row is removed or the list
-    // is cleared.
-    QPersistentModelIndex draggedRow;
+    QHash<std::pair<const QObject*, int>, EventHandler> eventRoutes_;
+    bool listButtonDown_ = false;
+    QPersistentModelIndex draggedRow_;
     // True while "Start Checking" runs (a second click meanwhile is ignored).
-    bool checkRunActive = false;
-    // How "Start Checking" checks its files on worker threads.
-    CheckRunSettings checkRunSettings;
+    bool checkRunActive_ = false;
+    CheckRunSettings checkRunSettings_;
 };
 
 template <class F>

@@ -1,30 +1,24 @@
 #include "app/Platform.h"
 
 #include "app/FileDialogs.h"
+#include "app/TextEditor.h"
+#include "common/LineBreaks.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QProcess>
 
 #include <cstdio>
 #include <unistd.h>
-
-QString ToDisplayLineBreaks(const QString& text) {
-    QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return shown;
-}
 
 MessageAnswer DesktopPlatform::showMessage(QWidget* owner, const QString& text,
                                            const QString& title, MessageButtons buttons,
                                            MessageIcon icon) {
     QMessageBox box(owner);
     box.setWindowTitle(title);
-    box.setText(ToDisplayLineBreaks(text));
+    box.setText(WithLineFeeds(text));
     box.setTextFormat(Qt::PlainText);
     box.setIcon(icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
     if (buttons == MessageButtons::YesNo) {
@@ -41,7 +35,7 @@ MessageAnswer DesktopPlatform::showMessage(QWidget* owner, const QString& text,
 QString DesktopPlatform::inputBox(QWidget* owner, const QString& prompt, const QString& title,
                                   const QString& defaultText) {
     bool ok = false;
-    const QString text = QInputDialog::getText(owner, title, ToDisplayLineBreaks(prompt),
+    const QString text = QInputDialog::getText(owner, title, WithLineFeeds(prompt),
                                                QLineEdit::Normal, defaultText, &ok);
     return ok ? text : QString();
 }
@@ -66,17 +60,8 @@ bool DesktopPlatform::openUrl(const QUrl& url) {
     return QDesktopServices::openUrl(url);
 }
 
-bool DesktopPlatform::startDetached(const QString& program, const QStringList& arguments,
-                                    QString* error) {
-    QProcess process;
-    process.setProgram(program);
-    process.setArguments(arguments);
-    process.setStandardInputFile(QProcess::nullDevice());
-    if (process.startDetached())
-        return true;
-    if (error)
-        *error = process.errorString();
-    return false;
+bool DesktopPlatform::openInTextEditor(const QString& file, QString* error) {
+    return OpenInTextEditor(file, DesktopEnvironment::current(), error);
 }
 
 void DesktopPlatform::endProgram() {

@@ -42,17 +42,17 @@ public:
     // Opens an address with the desktop's default handler; false when nothing could be started.
     virtual bool openUrl(const QUrl& url) = 0;
 
-    // Starts a program without waiting for it, each argument passed as one argument.
-    // Returns false (with a reason in `error`) when the program could not be started.
-    virtual bool startDetached(const QString& program, const QStringList& arguments,
-                               QString* error) = 0;
+    // Opens `file` in the desktop's plain-text editor without waiting for it. Returns false
+    // (with a reason in `error`) when no editor was found or it could not be started.
+    virtual bool openInTextEditor(const QString& file, QString* error) = 0;
 
     // Ends the program at once: called when the main window is closed, possibly from inside a
     // long loop that is waiting in its event pump.
     virtual void endProgram() = 0;
 };
 
-// The platform of the running desktop: Qt dialogs, QMessageBox, QDesktopServices, QProcess.
+// The platform of the running desktop: Qt dialogs, QMessageBox, QDesktopServices, the desktop's
+// text editor.
 class DesktopPlatform final : public Platform {
 public:
     MessageAnswer showMessage(QWidget* owner, const QString& text, const QString& title,
@@ -66,10 +66,6 @@ public:
     QString chooseFolder(QWidget* owner, const QString& title,
                          const QString& startFolder) override;
     bool openUrl(const QUrl& url) override;
-    bool startDetached(const QString& program, const QStringList& arguments,
-                       QString* error) override;
+    bool openInTextEditor(const QString& file, QString* error) override;
     void endProgram() override;
 };
-
-// Message texts are composed with CR and CR LF; a Qt label wants LF.
-QString ToDisplayLineBreaks(const QString& text);

@@ -1,6 +1,6 @@
 #include "app/Pointers.h"
 
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 
 #include <QFile>
 #include <QImageReader>

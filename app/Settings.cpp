@@ -1,6 +1,6 @@
 #include "app/Settings.h"
 
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 
 #include <QSettings>
 #include <QStandardPaths>

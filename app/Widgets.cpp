@@ -1,6 +1,6 @@
 #include "app/Widgets.h"
 
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 
 void TextProgressBar::setText(const QString& text) {
     text_ = text;

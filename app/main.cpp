@@ -27,10 +27,10 @@ int main(int argc, char* argv[]) {
                    stderr);
         return 1;
     }
-    Application app(argc, argv);
+    DesktopPlatform platform;
+    Application app(argc, argv, platform);
     Application::setApplicationName(QStringLiteral("Brellix"));
     Application::setApplicationVersion(QStringLiteral(BRELLIX_VERSION));
-    DesktopPlatform platform;
     SettingsStore settings;
     Form1 form(platform, settings, Application::applicationDirPath());
     form.show();

@@ -22,6 +22,6 @@ public:
     QString saveFileName(QWidget*, const QString&, const QStringList&) override { return {}; }
     QString chooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
     bool openUrl(const QUrl&) override { return false; }
-    bool startDetached(const QString&, const QStringList&, QString*) override { return false; }
+    bool openInTextEditor(const QString&, QString*) override { return false; }
     void endProgram() override {}
 };

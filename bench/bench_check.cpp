@@ -11,7 +11,7 @@
 #include "app/Settings.h"
 #include "app/Widgets.h"
 #include "check/XmlCheck.h"
-#include "lists/FileList.h"
+#include "app/FileList.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

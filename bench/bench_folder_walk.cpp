@@ -21,7 +21,7 @@
 #ifdef BENCH_WITH_WINDOW
 #include "app/Form1.h"
 #include "app/Settings.h"
-#include "lists/FileList.h"
+#include "app/FileList.h"
 #include "tests/support/ScriptedPlatform.h"
 #endif
 

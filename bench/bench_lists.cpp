@@ -4,7 +4,7 @@
 #include "BenchPlatform.h"
 #include "app/Form1.h"
 #include "app/Settings.h"
-#include "lists/FileList.h"
+#include "app/FileList.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

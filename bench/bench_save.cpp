@@ -1,7 +1,7 @@
 // Figures for saving a result list and adding files through the open dialog: a list of
 // 100,000 rows saved through the window (one event pump per row), and the file writing alone.
 
-#include "lists/FileList.h"
+#include "app/FileList.h"
 #include "output/ResultFile.h"
 #include "tests/support/TestEnv.h"
 

@@ -22,7 +22,7 @@
 #include "app/Form1.h"
 #include "app/Settings.h"
 #include "app/Widgets.h"
-#include "lists/FileList.h"
+#include "app/FileList.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QApplication>
@@ -173,9 +173,9 @@ int scan(Window& w, const QString& part, const QString& folder) {
 void checkRun(Window& w, const QString& part) {
     const QStringList files = w.form->ListView1->texts();
     const double mb = totalBytes(files) / 1e6;
-    w.form->checkRunSettings.threads = workerThreads;
+    w.form->checkRunSettings().threads = workerThreads;
     if (windowOnly) {
-        w.form->checkRunSettings.check = [](const QString&) {
+        w.form->checkRunSettings().check = [](const QString&) {
             CheckResult loaded;
             loaded.loaded = true;
             return loaded;

@@ -1,6 +1,6 @@
 #include "check/CheckQueue.h"
 
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 
 #include <algorithm>
 

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -13,6 +14,12 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+// The worker threads a run uses: `requested` when it is positive, else one per core.
+inline int WorkerThreadCount(int requested) {
+    return requested > 0 ? requested
+                         : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 template <class Result>
 class WorkerPool {
@@ -23,8 +30,7 @@ public:
     // the worker after each job, once the job's result has been handed over.
     WorkerPool(Job job, int threads, std::function<void()> afterJob = {})
         : job_(std::move(job)), afterJob_(std::move(afterJob)) {
-        if (threads <= 0)
-            threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        threads = WorkerThreadCount(threads);
         workers_.reserve(threads);
         for (int i = 0; i < threads; ++i)
             workers_.emplace_back([this] { work(); });

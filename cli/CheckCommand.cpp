@@ -1,10 +1,11 @@
 #include "cli/CheckCommand.h"
 
-#include "app/ErrorReport.h"
-#include "app/PathUtil.h"
+#include "common/ErrorReport.h"
+#include "common/PathUtil.h"
 #include "check/CheckQueue.h"
 #include "check/ResultRow.h"
 #include "cli/Reports.h"
+#include "common/LineBreaks.h"
 #include "lists/AddFolder.h"
 #include "output/ResultFile.h"
 
@@ -13,21 +14,12 @@
 #include <QFile>
 
 #include <optional>
-#include <thread>
 
 namespace {
 
 void print(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
-}
-
-// Report texts break lines with CR LF, as the window and the saved lists have them; a
-// terminal wants LF.
-QString terminalLines(QString text) {
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return text;
 }
 
 // Messages of the walk go to the error stream; it never waits for a window.
@@ -156,14 +148,8 @@ std::optional<QStringList> gatherFiles(const CheckOptions& options, std::FILE* e
     CommandLineWalkServices services(err);
     const QString pattern = QStringLiteral("*.") + options.extension;
     for (const QString& path : options.paths) {
-        if (!IsDirectory(path)) {
-            files.append(path);
-            continue;
-        }
-        FolderList folders{path + NativeSeparator()};
-        GetSubDirectories2016(folders, true, services);
-        GatherFiles(
-            folders, pattern, [&](const QStringList& rows) { files.append(rows); },
+        GatherPath(
+            path, pattern, services, [&](const QStringList& rows) { files.append(rows); },
             [&](int number, const QString& description) {
                 services.reportFailure(description, WalkLocation(), number);
             });
@@ -201,9 +187,7 @@ int RunCheckCommand(const QStringList& arguments, std::FILE* out, std::FILE* err
     if (!files)
         return kExitTrouble;
 
-    const int threads = options.threads > 0
-                            ? options.threads
-                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int threads = WorkerThreadCount(options.threads);
     CheckQueue queue(threads, kCheckAheadPerThread * threads);
     QList<FileVerdict> verdicts;
     QStringList validRows;
@@ -223,7 +207,7 @@ int RunCheckCommand(const QStringList& arguments, std::FILE* out, std::FILE* err
         (result.loaded ? validRows : invalidRows).append(verdict.row);
         if (options.format == OutputFormat::Text) {
             print(out, (result.loaded ? QStringLiteral("valid: ") : QStringLiteral("invalid: ")) +
-                           terminalLines(verdict.row) + QLatin1Char('\n'));
+                           WithLineFeeds(verdict.row) + QLatin1Char('\n'));
             std::fflush(out);
         }
         verdicts.append(std::move(verdict));

@@ -1,11 +1,9 @@
 #include "lists/AddFolder.h"
 
-#include "app/ErrorReport.h"
-#include "app/PathUtil.h"
-#include "app/Platform.h"
+#include "common/ErrorReport.h"
+#include "common/PathUtil.h"
 #include "lists/FolderListing.h"
 
-#include <QFile>
 
 #include <unordered_set>
 #include <vector>
@@ -16,7 +14,7 @@ namespace {
 struct WalkStopped {};
 
 bool tooLong(const QString& path) {
-    return QFile::encodeName(path).size() >= PathLengthLimit();
+    return EncodedPath(path).isEmpty();
 }
 
 QString joined(const QString& folder, const QString& name) {
@@ -163,15 +161,6 @@ private:
 QString WalkLocation() {
     return LocationText(QStringLiteral("TernwickTitle"), QStringLiteral("AddFolder"),
                         QStringLiteral("GetSubDirectories2016"));
-}
-
-QString BrowseForFolder(Platform& platform, QWidget* owner, const QString& title,
-                        const QString& startFolder) {
-    QString chosen = platform.chooseFolder(owner, title, startFolder);
-    const qsizetype nul = chosen.indexOf(QChar(0));
-    if (nul >= 0)
-        chosen.truncate(nul);
-    return tooLong(chosen) ? QString() : chosen;
 }
 
 bool GetSubDirectories2016(FolderList& folders, bool recurse, WalkServices& services) {

@@ -4,37 +4,27 @@
 // files of a folder tree. They need no window: what they need from their surroundings comes
 // through WalkServices and the callbacks of GatherFiles.
 
+#include "common/ErrorReport.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 
-class Platform;
-class QWidget;
-
 // An ordered list of folder paths, each ending in the separator. Entries are not unique.
 using FolderList = QStringList;
 
-// What the walk needs from its surroundings.
-class WalkServices {
+// What the walk needs from its surroundings: where its failed steps are reported (the
+// "Application Error" box, or the command line's error stream), and an event pump.
+class WalkServices : public FailureReporter {
 public:
-    virtual ~WalkServices() = default;
     // Lets pending window events run once. False when the walk must stop at once (the window
     // was closed meanwhile).
     virtual bool pumpEvents() = 0;
-    // Reports a failed step of the walk (the "Application Error" box): the failure's
-    // description, the walk's location text and the step's number.
-    virtual void reportFailure(const QString& description, const QString& location,
-                               int statementNumber) = 0;
 };
 
 // "in TernwickTitle2021/08/31.AddFolder.GetSubDirectories2016 "
 QString WalkLocation();
-
-// The folder chooser: the chosen folder's path, or an empty text on Cancel (and for a path
-// too long for the file system).
-QString BrowseForFolder(Platform& platform, QWidget* owner, const QString& title,
-                        const QString& startFolder);
 
 // Extends `folders` in place, level by level, by every folder below its entries that the walk
 // keeps: first all folders one level below (grouped by parent in the order of the list, each
@@ -71,3 +61,9 @@ using StepReport = std::function<void(int statementNumber, const QString& descri
 // archive), each passed through NormalizePath. Lets no events run itself; a sink may.
 void GatherFiles(const FolderList& folders, const QString& pattern, const RowSink& sink,
                  const StepReport& report);
+
+// The files that one named item stands for: a folder's files as GatherFiles gathers them from
+// the folder and every folder below it, anything else as it stands. False when the walk
+// stopped because services.pumpEvents() said so.
+bool GatherPath(const QString& path, const QString& pattern, WalkServices& services,
+                const RowSink& sink, const StepReport& report);

@@ -1,8 +1,7 @@
 #include "lists/FolderListing.h"
 
-#include "app/PathUtil.h"
+#include "common/PathUtil.h"
 
-#include <QFile>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -21,14 +20,6 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
-// The path in the file-name encoding; empty when it is empty, too long or holds a NUL.
-QByteArray encoded(const QString& path) {
-    if (path.isEmpty() || path.contains(QChar(0)))
-        return {};
-    QByteArray name = QFile::encodeName(path);
-    return name.size() < PathLengthLimit() ? name : QByteArray();
-}
-
 FolderId idOf(const struct stat& info) {
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
@@ -44,7 +35,7 @@ FolderId idOf(const struct stat& info) {
 }
 
 DirHandle openFolder(const QString& folder) {
-    const QByteArray name = encoded(folder);
+    const QByteArray name = EncodedPath(folder);
     if (name.isEmpty())
         throwListingFailure(folder.isEmpty() ? ENOENT : ENAMETOOLONG, folder);
     DirHandle dir(::opendir(name.constData()));
@@ -100,7 +91,7 @@ std::optional<int> AttributesOf(const QString& path) {
     QString item = path;
     while (item.size() > 1 && item.endsWith(NativeSeparator()))
         item.chop(1);
-    const QByteArray name = encoded(item);
+    const QByteArray name = EncodedPath(item);
     struct stat own {};
     if (name.isEmpty() || ::lstat(name.constData(), &own) != 0)
         return std::nullopt;
@@ -125,8 +116,8 @@ std::optional<int> AttributesOf(const QString& path) {
 }
 
 bool IsFileSystemRoot(const QString& folder) {
-    const QByteArray name = encoded(folder);
-    const QByteArray parent = encoded(folder + NativeSeparator() + QStringLiteral(".."));
+    const QByteArray name = EncodedPath(folder);
+    const QByteArray parent = EncodedPath(folder + NativeSeparator() + QStringLiteral(".."));
     struct stat self {};
     struct stat up {};
     return !name.isEmpty() && !parent.isEmpty() && ::stat(name.constData(), &self) == 0 &&
@@ -134,7 +125,7 @@ bool IsFileSystemRoot(const QString& folder) {
 }
 
 std::optional<FolderId> FolderIdOf(const QString& path) {
-    const QByteArray name = encoded(path);
+    const QByteArray name = EncodedPath(path);
     struct stat info {};
     if (name.isEmpty() || ::stat(name.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
         return std::nullopt;

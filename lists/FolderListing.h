@@ -7,7 +7,7 @@
 // hidden for a name that starts with ".", archive for every regular file, reparse point for a
 // symbolic link, read-only when nobody may write the item; system is never set.
 
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 
 #include <QString>
 #include <QStringList>

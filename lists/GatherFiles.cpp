@@ -1,7 +1,7 @@
 // Gathering the files of the folders that the walk found.
 
-#include "app/ErrorReport.h"
-#include "app/PathUtil.h"
+#include "common/ErrorReport.h"
+#include "common/PathUtil.h"
 #include "lists/AddFolder.h"
 #include "lists/FolderListing.h"
 #include "lists/Wildcard.h"
@@ -70,4 +70,17 @@ void GatherFiles(const FolderList& folders, const QString& pattern, const RowSin
         if (!rows.isEmpty())
             sink(rows);
     }
+}
+
+bool GatherPath(const QString& path, const QString& pattern, WalkServices& services,
+                const RowSink& sink, const StepReport& report) {
+    if (!IsDirectory(path)) {
+        sink({path});
+        return true;
+    }
+    FolderList folders{path + NativeSeparator()};
+    if (!GetSubDirectories2016(folders, true, services))
+        return false;
+    GatherFiles(folders, pattern, sink, report);
+    return true;
 }

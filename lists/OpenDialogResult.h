@@ -2,7 +2,7 @@
 // The open dialog's result in the form the "Add XML File(s)" command works with: nothing
 // (Cancel); one full path; or the folder of the chosen files followed by their names.
 
-#include "app/PathUtil.h"
+#include "common/PathUtil.h"
 
 #include <QString>
 #include <QStringList>

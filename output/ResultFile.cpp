@@ -1,6 +1,6 @@
 #include "output/ResultFile.h"
 
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

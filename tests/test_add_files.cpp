@@ -1,6 +1,6 @@
 // "Add XML File(s)": the open dialog's result turned into input rows.
 
-#include "lists/FileList.h"
+#include "app/FileList.h"
 #include "lists/OpenDialogResult.h"
 #include "tests/support/TestEnv.h"
 

@@ -2,10 +2,9 @@
 // person sees during and after a run.
 
 #include "app/Widgets.h"
-#include "check/Validate2.h"
 #include "check/XmlCheck.h"
-#include "lists/FileList.h"
-#include "lists/FileListModel.h"
+#include "app/FileList.h"
+#include "app/FileListModel.h"
 #include "tests/support/PumpWatcher.h"
 #include "tests/support/TestEnv.h"
 
@@ -225,30 +224,6 @@ private slots:
         QCOMPARE(watcher.seen.size(), 2);
         QCOMPARE(form->ListView2->count(), 1);  // nothing checked after the close
         QVERIFY(env.platform.messageTexts().isEmpty());
-    }
-
-    void aFailedCheckIsReportedAndNeverValid() {
-        TestEnv env;
-        auto form = env.makeForm();
-        CheckResult failed;
-        failed.failedStep = 102;
-        failed.failure = "Out of memory while loading big.xml";
-        FileCheckResult("big.xml", failed, *form->ListView2, *form->ListView3, true, env.platform,
-                        form.get());
-        QCOMPARE(env.platform.calls.size(), 1);
-        QCOMPARE(env.platform.calls[0].title, "Application Error");
-        QVERIFY(env.platform.calls[0].text.startsWith(
-            "Out of memory while loading big.xml\r\nin Brellix2021/08/31.Validate2.ValidateXML2 "
-            "at line 102\r\r"));
-        QCOMPARE(form->ListView2->count(), 0);
-        QCOMPARE(form->ListView3->texts(), QStringList{"big.xml"});
-
-        // Flag clear: an invalid row is the bare path, like a valid one.
-        CheckResult invalid;
-        invalid.error.reason = "x\r\n";
-        FileCheckResult("bad.xml", invalid, *form->ListView2, *form->ListView3, false, env.platform,
-                        form.get());
-        QCOMPARE(form->ListView3->text(2), "bad.xml");
     }
 };
 

@@ -1,7 +1,7 @@
 // brellix-check, run as a separate program the way scripts and CI run it.
 
 #include "app/Widgets.h"
-#include "lists/FileList.h"
+#include "app/FileList.h"
 #include "tests/support/TestEnv.h"
 
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 // Dropping files and folders onto the input list of the real window.
 
-#include "app/PathUtil.h"
-#include "lists/FileList.h"
+#include "common/PathUtil.h"
+#include "app/FileList.h"
 #include "tests/support/FolderTree.h"
 #include "tests/support/TestEnv.h"
 

@@ -1,6 +1,6 @@
 // The folder walk and the gathering of files, on real folder trees in a temporary folder.
 
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 #include "lists/AddFolder.h"
 #include "lists/FolderListing.h"
 #include "lists/Wildcard.h"

@@ -2,7 +2,7 @@
 // limit, files that vanish or change before they are checked, files of the kernel that report
 // no size, and references to other machines, which must never be contacted.
 
-#include "app/PathUtil.h"
+#include "common/PathUtil.h"
 #include "check/XmlCheck.h"
 #include "tests/support/FolderTree.h"
 #include "tests/support/TestEnv.h"

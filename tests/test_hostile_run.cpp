@@ -5,7 +5,7 @@
 
 #include "app/Widgets.h"
 #include "check/XmlCheck.h"
-#include "lists/FileList.h"
+#include "app/FileList.h"
 #include "tests/support/FileContent.h"
 #include "tests/support/FolderTree.h"
 #include "tests/support/TestEnv.h"

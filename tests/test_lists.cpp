@@ -2,8 +2,8 @@
 // rules while the window is busy.
 
 #include "app/Widgets.h"
-#include "lists/FileList.h"
-#include "lists/FileListModel.h"
+#include "app/FileList.h"
+#include "app/FileListModel.h"
 #include "tests/support/TestEnv.h"
 
 #include <QAbstractItemModelTester>

@@ -87,8 +87,8 @@ private slots:
         const QPair<int, int> setups[] = {{1, 1}, {1, 16}, {2, 3}, {4, 2}, {8, 100}};
         for (const auto& [threads, ahead] : setups) {
             auto form = env.makeForm();
-            form->checkRunSettings.threads = threads;
-            form->checkRunSettings.aheadPerThread = ahead;
+            form->checkRunSettings().threads = threads;
+            form->checkRunSettings().aheadPerThread = ahead;
             form->ListView1->appendAll(input);
             form->Check1->setValue(1);
             PumpWatcher watcher(*form);
@@ -109,8 +109,8 @@ private slots:
             input << env.write(QString("r%1.xml").arg(i), i == 4 || i == 8 ? kBad : kGood);
         const QString newcomer = env.write("newcomer.xml", kBad);
         auto form = env.makeForm();
-        form->checkRunSettings.threads = 2;
-        form->checkRunSettings.aheadPerThread = 8;  // every row handed out at the start
+        form->checkRunSettings().threads = 2;
+        form->checkRunSettings().aheadPerThread = 8;  // every row handed out at the start
         form->ListView1->appendAll(input);
         form->Check1->setValue(0);
         // While row 2 is shown, the user exchanges rows 4 and 6 (as dragging does), and row 7
@@ -136,7 +136,7 @@ private slots:
         const QStringList input = {env.write("quick.xml", kBad), env.write("slow.xml", kBad),
                                    env.write("last.xml", kBad)};
         auto form = env.makeForm();
-        form->checkRunSettings.check = slow.check();
+        form->checkRunSettings().check = slow.check();
         form->ListView1->appendAll(input);
         form->Check1->setValue(0);
         // The window keeps letting events run while the slow verdict is awaited; the option
@@ -168,7 +168,7 @@ private slots:
                                    env.write("after.xml", kGood)};
         auto form = env.makeForm();
         form->show();
-        form->checkRunSettings.check = slow.check();
+        form->checkRunSettings().check = slow.check();
         form->ListView1->appendAll(input);
         int pumpsOnSlow = 0;
         PumpWatcher watcher(*form, {}, [&] {
@@ -193,7 +193,7 @@ private slots:
                                    env.write("w3.xml", kGood), env.write("w4.xml", kGood)};
         auto form = env.makeForm();
         // w2: the check throws on its worker; w3: it reports that no parser could be made.
-        form->checkRunSettings.check = [](const QString& path) -> CheckResult {
+        form->checkRunSettings().check = [](const QString& path) -> CheckResult {
             if (path.endsWith("w2.xml"))
                 throw std::runtime_error("The disk went away");
             if (path.endsWith("w3.xml")) {

@@ -1,6 +1,6 @@
 // The path and file routines.
 
-#include "app/PathUtil.h"
+#include "common/PathUtil.h"
 
 #include <QTemporaryDir>
 #include <QTest>

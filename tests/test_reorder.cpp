@@ -1,8 +1,8 @@
 // Reordering the input list by dragging a row, as the mouse does it on the list's rows.
 
-#include "lists/EdgeScroll.h"
-#include "lists/FileList.h"
-#include "lists/FileListModel.h"
+#include "app/EdgeScroll.h"
+#include "app/FileList.h"
+#include "app/FileListModel.h"
 #include "tests/support/TestEnv.h"
 
 #include <QDir>
@@ -83,14 +83,14 @@ private slots:
         auto form = shownForm(env, rows);
         Mouse mouse{*form};
         mouse.press(mouse.belowRows());  // the button is down, but no row was clicked
-        QVERIFY(form->listButtonDown);
+        QVERIFY(form->listButtonDown());
         mouse.move(1);
         mouse.move(2);
         mouse.move(3);
         QCOMPARE(form->ListView1->texts(), rows);
         QCOMPARE(form->ListView1->selectedRow(), 0);  // the list did not drag-select either
         mouse.release(mouse.centre(3));
-        QVERIFY(!form->listButtonDown);
+        QVERIFY(!form->listButtonDown());
     }
 
     void draggingCarriesThePathRowByRow() {
@@ -121,7 +121,7 @@ private slots:
                  QStringList({"/b.xml", "/c.xml", "/e.xml", "/a.xml", "/d.xml"}));
 
         mouse.release(mouse.centre(4));
-        QVERIFY(!form->listButtonDown);
+        QVERIFY(!form->listButtonDown());
         QVERIFY(!mouse.viewport()->testAttribute(Qt::WA_SetCursor));
         QCOMPARE(mouse.viewport()->cursor().shape(), Qt::ArrowCursor);
         QCOMPARE(form->ListView1->selectedRow(), 4);
@@ -154,7 +154,7 @@ private slots:
         Mouse mouse{*form};
         mouse.press(1);
         mouse.move(2, Qt::NoButton);
-        QVERIFY(!form->listButtonDown);
+        QVERIFY(!form->listButtonDown());
         QVERIFY(!mouse.viewport()->testAttribute(Qt::WA_SetCursor));
         mouse.move(3, Qt::LeftButton);
         QCOMPARE(form->ListView1->texts(), rows);
@@ -233,12 +233,12 @@ private slots:
 
         mouse.press(2);
         mouse.release(mouse.centre(2));
-        QVERIFY(form->draggedRow.isValid());
+        QVERIFY(form->draggedRow().isValid());
         form->ListView1_DblClick();  // removes the selected, dragged row
         QCOMPARE(form->ListView1->count(), 3);
-        QVERIFY(!form->draggedRow.isValid());
+        QVERIFY(!form->draggedRow().isValid());
         const QStringList afterRemoval = form->ListView1->texts();
-        form->ListView1_MouseDown(Qt::LeftButton, {}, mouse.belowRows());
+        form->ListView1_MouseDown();
         mouse.move(2);
         mouse.move(1);
         QCOMPARE(form->ListView1->texts(), afterRemoval);
@@ -248,9 +248,9 @@ private slots:
         mouse.release(mouse.centre(3));
         QTest::mouseClick(form->PushButton11, Qt::LeftButton);  // Clear List
         QCOMPARE(form->ListView1->count(), 0);
-        QVERIFY(!form->draggedRow.isValid());
+        QVERIFY(!form->draggedRow().isValid());
         form->ListView1->appendAll(numberedRows(4));
-        form->ListView1_MouseDown(Qt::LeftButton, {}, mouse.belowRows());
+        form->ListView1_MouseDown();
         mouse.move(3);
         mouse.move(1);
         QCOMPARE(form->ListView1->texts(), numberedRows(4));
@@ -285,7 +285,7 @@ private slots:
             Mouse mouse{*form};
             mouse.press(1);
             QCOMPARE(mouse.viewport()->cursor().shape(), Qt::ClosedHandCursor);
-            QVERIFY(form->draggedRow.isValid());
+            QVERIFY(form->draggedRow().isValid());
             mouse.move(2);
             QCOMPARE(form->ListView1->text(2), "/data/file1.xml");
             mouse.release(mouse.centre(2));

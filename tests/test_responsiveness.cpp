@@ -3,8 +3,8 @@
 // a folder scan that lets events run while it gathers a large tree.
 
 #include "app/RepaintThrottle.h"
-#include "lists/FileList.h"
-#include "lists/FileListModel.h"
+#include "app/FileList.h"
+#include "app/FileListModel.h"
 #include "tests/support/FolderTree.h"
 #include "tests/support/TestEnv.h"
 

@@ -1,7 +1,7 @@
 // Writing a result file: what it replaces and what it refuses. The bytes written are checked
 // through the window in test_save_results.
 
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 #include "output/ResultFile.h"
 #include "tests/support/FileContent.h"
 #include "tests/support/FileSizeLimit.h"

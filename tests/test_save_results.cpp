@@ -1,6 +1,6 @@
 // "Save Results" under the valid and the invalid list, through the window.
 
-#include "lists/FileList.h"
+#include "app/FileList.h"
 #include "tests/support/FileContent.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestEnv.h"

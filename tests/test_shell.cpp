@@ -1,7 +1,8 @@
 // The error box, the guarded steps, the settings store and the application title.
 
 #include "app/ApplicationTitle.h"
-#include "app/ErrorReport.h"
+#include "app/ApplicationError.h"
+#include "common/LineBreaks.h"
 #include "app/Settings.h"
 #include "tests/support/ScriptedPlatform.h"
 
@@ -42,7 +43,8 @@ private slots:
 
     void guardReportsAndGoesOn() {
         ScriptedPlatform platform;
-        Guard guard(platform, nullptr, Form1Location("PushButton4_Click"));
+        ApplicationErrorBox box(platform, nullptr);
+        Guard guard(box, Form1Location("PushButton4_Click"));
         QStringList done;
         QVERIFY(!guard.step(100, [] { throw StepFailure("first"); }));
         QVERIFY(guard.step(102, [&] { done << "102"; }));
@@ -63,8 +65,8 @@ private slots:
     }
 
     void displayLineBreaks() {
-        QCOMPARE(ToDisplayLineBreaks("a\r\nb\rc\nd"), "a\nb\nc\nd");
-        QCOMPARE(ToDisplayLineBreaks("x.\r\rPlease"), "x.\n\nPlease");
+        QCOMPARE(WithLineFeeds("a\r\nb\rc\nd"), "a\nb\nc\nd");
+        QCOMPARE(WithLineFeeds("x.\r\rPlease"), "x.\n\nPlease");
     }
 
     void settingsReadDefaultsAndWrite() {

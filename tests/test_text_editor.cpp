@@ -1,6 +1,6 @@
 // Finding the desktop's plain-text editor from the freedesktop.org configuration files.
 
-#include "lists/TextEditor.h"
+#include "app/TextEditor.h"
 #include "tests/support/TestEnv.h"
 
 #include <QSet>
@@ -99,6 +99,33 @@ private slots:
 
         d.programs.remove("/bin/writer");
         QVERIFY(!d.editor().has_value());
+    }
+
+    void openingStartsTheEditorOrSaysWhyNot() {
+        FakeDesktop d;
+        QList<QStringList> started;
+        QString refusal;
+        DesktopEnvironment e = d.environment();
+        e.startProgram = [&](const QString& program, const QStringList& arguments,
+                             QString* error) {
+            started.append(QStringList{program} + arguments);
+            *error = refusal;
+            return refusal.isEmpty();
+        };
+        QString error;
+        QVERIFY(!OpenInTextEditor(kFile, e, &error));
+        QCOMPARE(error, "No plain-text editor was found to open " + kFile +
+                            ". Install a text editor or choose a default application for plain "
+                            "text files.");
+        QVERIFY(started.isEmpty());
+
+        d.programs = {"/bin/gedit"};
+        e.findProgram = d.environment().findProgram;
+        QVERIFY(OpenInTextEditor(kFile, e, &error));
+        refusal = "No such file or directory";
+        QVERIFY(!OpenInTextEditor(kFile, e, &error));
+        QCOMPARE(error, "The text editor /bin/gedit could not be started: No such file or directory");
+        QCOMPARE(started, QList<QStringList>(2, {"/bin/gedit", kFile}));
     }
 
     void execLinesFollowTheQuotingRules() {

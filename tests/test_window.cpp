@@ -1,7 +1,7 @@
 // The main window as a person sees it: controls, start-up, pointers, Help and the option.
 
 #include "app/Widgets.h"
-#include "lists/FileList.h"
+#include "app/FileList.h"
 #include "tests/support/TestEnv.h"
 
 #include <QGroupBox>

@@ -8,7 +8,7 @@
 #include "app/Settings.h"
 #include "app/Widgets.h"
 #include "check/XmlCheck.h"
-#include "lists/FileList.h"
+#include "app/FileList.h"
 #include "tests/support/FolderTree.h"
 #include "tests/support/ScriptedPlatform.h"
 
@@ -136,7 +136,8 @@ private slots:
 int main(int argc, char* argv[]) {
     Sandbox sandbox;  // before the application object, which reads the environment
     gSandbox = &sandbox;
-    Application app(argc, argv);
+    ScriptedPlatform platform;
+    Application app(argc, argv, platform);
     TestWritesOnlyChosen test;
     return QTest::qExec(&test, argc, argv);
 }

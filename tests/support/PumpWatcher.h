@@ -6,7 +6,7 @@
 
 #include "app/Form1.h"
 #include "app/Widgets.h"
-#include "lists/FileList.h"
+#include "app/FileList.h"
 
 #include <QList>
 #include <QObject>

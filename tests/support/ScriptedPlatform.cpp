@@ -68,12 +68,10 @@ bool ScriptedPlatform::openUrl(const QUrl& url) {
     return urlResult;
 }
 
-bool ScriptedPlatform::startDetached(const QString& program, const QStringList& arguments,
-                                     QString* error) {
-    calls.append({QStringLiteral("start"), program, {}, {}, {}, arguments});
-    if (!startResult && error)
-        *error = QStringLiteral("No such file or directory");
-    return startResult;
+bool ScriptedPlatform::openInTextEditor(const QString& file, QString* error) {
+    calls.append({QStringLiteral("editor"), file, {}, {}, {}, {}});
+    *error = editorFailure;
+    return editorFailure.isEmpty();
 }
 
 void ScriptedPlatform::endProgram() {

@@ -14,12 +14,12 @@
 #include <functional>
 
 struct PlatformCall {
-    QString kind;  // "message", "input", "open", "save", "folder", "url", "start", "end"
-    QString text;  // message text, prompt, or program
+    QString kind;  // "message", "input", "open", "save", "folder", "url", "editor", "end"
+    QString text;  // message text, prompt, address, or the file opened in the editor
     QString title;
     MessageButtons buttons = MessageButtons::Ok;
     MessageIcon icon = MessageIcon::None;
-    QStringList arguments;  // filters, default text, start folder, or program arguments
+    QStringList arguments;  // filters, default text, or start folder
 };
 
 class ScriptedPlatform final : public Platform {
@@ -31,7 +31,8 @@ public:
     std::deque<QString> saveAnswers;
     std::deque<QString> folderAnswers;
     bool urlResult = true;
-    bool startResult = true;
+    // The reason an editor gives for not opening; empty: every file opens.
+    QString editorFailure;
     // Called inside each message box before it returns (lets a test look at the window while
     // a modal box is "open").
     std::function<void(const PlatformCall&)> onMessage;
@@ -54,7 +55,6 @@ public:
     QString chooseFolder(QWidget* owner, const QString& title,
                          const QString& startFolder) override;
     bool openUrl(const QUrl& url) override;
-    bool startDetached(const QString& program, const QStringList& arguments,
-                       QString* error) override;
+    bool openInTextEditor(const QString& file, QString* error) override;
     void endProgram() override;
 };

@@ -1,6 +1,6 @@
-#include "lists/FileListModel.h"
+#include "app/FileListModel.h"
 
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 
 #include <QTimerEvent>
 

@@ -1,6 +1,6 @@
-#include "lists/FileList.h"
+#include "app/FileList.h"
 
-#include "lists/FileListModel.h"
+#include "app/FileListModel.h"
 
 #include <QHeaderView>
 

@@ -1,6 +1,6 @@
-#include "lists/WindowWalkServices.h"
+#include "app/WindowWalkServices.h"
 
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 #include "app/Form1.h"
 
 bool WindowWalkServices::pumpEvents() {
@@ -9,5 +9,5 @@ bool WindowWalkServices::pumpEvents() {
 
 void WindowWalkServices::reportFailure(const QString& description, const QString& location,
                                        int statementNumber) {
-    ReportApplicationError(form_.platform(), &form_, description, location, statementNumber);
+    form_.errorBox().reportFailure(description, location, statementNumber);
 }

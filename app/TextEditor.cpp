@@ -1,11 +1,12 @@
-#include "lists/TextEditor.h"
+#include "app/TextEditor.h"
 
-#include "app/PathUtil.h"
+#include "common/PathUtil.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QProcess>
 #include <QStandardPaths>
 
 namespace {
@@ -182,6 +183,17 @@ DesktopEnvironment DesktopEnvironment::current() {
         return info.isAbsolute() && info.isFile() && info.isExecutable() ? info.absoluteFilePath()
                                                                          : QString();
     };
+    environment.startProgram = [](const QString& program, const QStringList& arguments,
+                                  QString* error) {
+        QProcess process;
+        process.setProgram(program);
+        process.setArguments(arguments);
+        process.setStandardInputFile(QProcess::nullDevice());
+        if (process.startDetached())
+            return true;
+        *error = process.errorString();
+        return false;
+    };
     return environment;
 }
 
@@ -323,4 +335,19 @@ std::optional<EditorCommand> TextEditorCommand(const QString& file,
         if (auto command = commandOfEntry(id, file, environment))
             return command;
     return std::nullopt;
+}
+
+bool OpenInTextEditor(const QString& file, const DesktopEnvironment& environment, QString* error) {
+    const std::optional<EditorCommand> editor = TextEditorCommand(file, environment);
+    if (!editor) {
+        *error = QStringLiteral("No plain-text editor was found to open %1. Install a text editor "
+                                "or choose a default application for plain text files.")
+                     .arg(file);
+        return false;
+    }
+    QString reason;
+    if (environment.startProgram(editor->program, editor->arguments, &reason))
+        return true;
+    *error = QStringLiteral("The text editor %1 could not be started: %2").arg(editor->program, reason);
+    return false;
 }

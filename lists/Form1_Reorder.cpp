@@ -6,11 +6,11 @@
 // state: during a checking run the user may still reorder the rows the run has not reached.
 
 #include "app/Form1.h"
-#include "app/PathUtil.h"
+#include "common/PathUtil.h"
 #include "app/Pointers.h"
-#include "lists/EdgeScroll.h"
-#include "lists/FileList.h"
-#include "lists/FileListModel.h"
+#include "app/EdgeScroll.h"
+#include "app/FileList.h"
+#include "app/FileListModel.h"
 
 namespace {
 
@@ -28,18 +28,17 @@ QCursor dragPointer(const QString& programFolder) {
     return QCursor(Qt::ClosedHandCursor);
 }
 
-// The end of a drag: the list shows the window's pointer again (the arrow, or the hourglass
-// while the window is busy).
-void endDrag(Form1& form) {
-    form.listButtonDown = false;
-    form.ListView1->viewport()->unsetCursor();
-}
-
 }  // namespace
 
-bool Form1::ListView1_MouseDown(Qt::MouseButton /*button*/, Qt::KeyboardModifiers /*shift*/,
-                                QPoint /*pos*/) {
-    listButtonDown = true;
+// The end of a drag: the list shows the window's pointer again (the arrow, or the hourglass
+// while the window is busy).
+void Form1::endListDrag() {
+    listButtonDown_ = false;
+    ListView1->viewport()->unsetCursor();
+}
+
+bool Form1::ListView1_MouseDown() {
+    listButtonDown_ = true;
     return false;  // the list selects the row under the pointer and reports the item click
 }
 
@@ -47,22 +46,22 @@ void Form1::ListView1_ItemClick() {
     ListView1->viewport()->setCursor(dragPointer(programFolder()));
     ListView1->setDragEnabled(false);  // rows never leave the list as dragged data
     const int selected = ListView1->selectedRow();
-    draggedRow = selected > 0 ? QPersistentModelIndex(ListView1->model().index(selected - 1))
+    draggedRow_ = selected > 0 ? QPersistentModelIndex(ListView1->model().index(selected - 1))
                               : QPersistentModelIndex();
 }
 
 bool Form1::ListView1_MouseMove(Qt::MouseButtons buttons, QPoint pos) {
     Form_MouseMove();
-    if (!listButtonDown)
+    if (!listButtonDown_)
         return false;
     if (buttons == Qt::NoButton) {
         // The release went elsewhere (a box opened during the drag): the drag is over.
-        endDrag(*this);
+        endListDrag();
         return false;
     }
     // From here on the move belongs to the drag: the list must not select rows by itself.
     const int under = ListView1->rowAt(pos);
-    const int dragged = draggedRow.isValid() ? draggedRow.row() + 1 : 0;
+    const int dragged = draggedRow_.isValid() ? draggedRow_.row() + 1 : 0;
     if (under == 0 || dragged == 0)
         return true;
     const QString draggedText = ListView1->text(dragged);
@@ -73,7 +72,7 @@ bool Form1::ListView1_MouseMove(Qt::MouseButtons buttons, QPoint pos) {
     ListView1->setText(dragged, underText);
     ListView1->setText(under, draggedText);
     ListView1->select(under);
-    draggedRow = QPersistentModelIndex(ListView1->model().index(under - 1));
+    draggedRow_ = QPersistentModelIndex(ListView1->model().index(under - 1));
 
     const EdgeScroll scroll = EdgeScrollAt(pos.y(), ListView1->viewport()->height());
     if (const int row = RowToScrollIntoView(scroll, under, ListView1->count()); row > 0)
@@ -81,7 +80,7 @@ bool Form1::ListView1_MouseMove(Qt::MouseButtons buttons, QPoint pos) {
     return true;
 }
 
-bool Form1::ListView1_MouseUp(Qt::MouseButton /*button*/, QPoint /*pos*/) {
-    endDrag(*this);
+bool Form1::ListView1_MouseUp() {
+    endListDrag();
     return false;  // the list ends its own press handling
 }

@@ -2,25 +2,14 @@
 // and, if the user wants, each of them opened in the desktop's plain-text editor.
 
 #include "app/Form1.h"
-#include "lists/FileList.h"
-#include "lists/TextEditor.h"
+#include "app/FileList.h"
 
 namespace {
 
-// Starts the plain-text editor on one file, the path passed as one argument whatever blanks
-// it holds.
 void openInTextEditor(Platform& platform, const QString& file) {
-    const std::optional<EditorCommand> editor =
-        TextEditorCommand(file, DesktopEnvironment::current());
-    if (!editor)
-        throw StepFailure(
-            QStringLiteral("No plain-text editor was found to open %1. Install a text editor "
-                           "or choose a default application for plain text files.")
-                .arg(file));
     QString error;
-    if (!platform.startDetached(editor->program, editor->arguments, &error))
-        throw StepFailure(QStringLiteral("The text editor %1 could not be started: %2")
-                              .arg(editor->program, error));
+    if (!platform.openInTextEditor(file, &error))
+        throw StepFailure(error);
 }
 
 }  // namespace

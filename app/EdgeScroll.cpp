@@ -1,4 +1,4 @@
-#include "lists/EdgeScroll.h"
+#include "app/EdgeScroll.h"
 
 EdgeScroll EdgeScrollAt(int y, int height) {
     if (height <= 0)

@@ -1,6 +1,4 @@
-#include "app/ErrorReport.h"
-
-#include "app/Platform.h"
+#include "common/ErrorReport.h"
 
 #include <exception>
 #include <new>
@@ -22,13 +20,6 @@ QString ApplicationErrorMessage(const QString& description, const QString& locat
            QLatin1String(kSupportAddress);
 }
 
-void ReportApplicationError(Platform& platform, QWidget* owner, const QString& description,
-                            const QString& location, int statementNumber) {
-    platform.showMessage(owner, ApplicationErrorMessage(description, location, statementNumber),
-                         QStringLiteral("Application Error"), MessageButtons::Ok,
-                         MessageIcon::Exclamation);
-}
-
 QString CurrentExceptionDescription() {
     try {
         throw;
@@ -39,8 +30,4 @@ QString CurrentExceptionDescription() {
     } catch (...) {
         return QStringLiteral("Unexpected error");
     }
-}
-
-void Guard::report(int number, const QString& description) {
-    ReportApplicationError(platform_, owner_, description, location_, number);
 }

@@ -9,16 +9,15 @@
 // stays alive; repainting is coalesced to a frame rate for the whole run.
 
 #include "app/Form1.h"
-#include "app/PathUtil.h"
+#include "common/PathUtil.h"
 #include "app/RepaintThrottle.h"
 #include "app/Widgets.h"
 #include "check/CheckQueue.h"
 #include "check/ParserMemory.h"
-#include "check/Validate2.h"
-#include "lists/FileList.h"
-#include "lists/FileListModel.h"
+#include "check/ResultRow.h"
+#include "app/FileList.h"
+#include "app/FileListModel.h"
 
-#include <QThread>
 #include <QThreadPool>
 #include <QtMath>
 
@@ -59,8 +58,7 @@ public:
     WorkersOfRun& operator=(const WorkersOfRun&) = delete;
 
     void start(const CheckRunSettings& settings) {
-        const int threads =
-            std::max(1, settings.threads > 0 ? settings.threads : QThread::idealThreadCount());
+        const int threads = WorkerThreadCount(settings.threads);
         workers_ = std::make_unique<RunWorkers>(std::make_unique<CheckQueue>(
             threads, threads * std::max(1, settings.aheadPerThread), settings.check));
     }
@@ -102,6 +100,18 @@ private:
     FileList* lists_[2];
 };
 
+// The valid and the invalid list as the place where checked files are filed.
+class ResultLists final : public ResultRowSink {
+public:
+    ResultLists(FileList& valid, FileList& invalid) : valid_(valid), invalid_(invalid) {}
+    void appendValid(const QString& row) override { valid_.append(row); }
+    void appendInvalid(const QString& row) override { invalid_.append(row); }
+
+private:
+    FileList& valid_;
+    FileList& invalid_;
+};
+
 // Checks `path` on this thread (when no worker could be started).
 CheckResult checkHere(const CheckRunSettings& settings, const QString& path) {
     try {
@@ -139,9 +149,9 @@ std::optional<CheckResult> verdictOf(Form1& form, CheckQueue& queue, const QStri
 void Form1::PushButton4_Click() {
     // A click while a run waits in its event pump would start a second run inside the first
     // and leave mixed rows behind: it is ignored.
-    if (checkRunActive)
+    if (checkRunActive_)
         return;
-    const RunMark mark(checkRunActive);
+    const RunMark mark(checkRunActive_);
     Guard guard = guardOf(QStringLiteral("PushButton4_Click"));
 
     if (guard.test(100, [this] { return ListView1->count() == 0; })) {
@@ -155,7 +165,7 @@ void Form1::PushButton4_Click() {
     guard.step(108, [&] { count = ListView1->count(); });
     // Should no worker thread start, the files are checked here, one at a time.
     WorkersOfRun workers(*this);
-    guard.step(108, [&] { workers.start(checkRunSettings); });
+    guard.step(108, [&] { workers.start(checkRunSettings_); });
     CheckQueue* const queue = workers.queue();
     std::optional<RepaintThrottle> throttle(std::in_place, *this);
     std::optional<BatchedRows> batchedRows(std::in_place, *ListView2, *ListView3);
@@ -195,12 +205,13 @@ void Form1::PushButton4_Click() {
             if (!result || unloaded())
                 return;
         } else {
-            result = checkHere(checkRunSettings, path);
+            result = checkHere(checkRunSettings_, path);
         }
         // The option is read for each file just before its row is filed.
         const bool showErrors = guard.test(120, [this] { return Check1->value() == 1; });
         guard.step(showErrors ? 122 : 124, [&] {
-            FileCheckResult(path, *result, *ListView2, *ListView3, showErrors, platform(), this);
+            ResultLists lists(*ListView2, *ListView3);
+            FileCheckResult(path, *result, lists, showErrors, errorBox());
         });
         if (unloaded())
             return;

@@ -2,6 +2,7 @@
 // Small stateless routines on path text and on the file system, shared by the whole program.
 // Paths are taken exactly as passed: no trimming, no case change, no expansion.
 
+#include <QByteArray>
 #include <QChar>
 #include <QString>
 
@@ -25,6 +26,10 @@ bool IsDirectory(const QString& path);
 // True when the path names an existing regular file (or a link to one) that the process may
 // open for reading. FIFOs, sockets and devices are never openable and are never opened.
 bool IsOpenableFile(const QString& path);
+
+// The path in the file-name encoding; empty when it is empty, too long for the file system or
+// holds a NUL (no call may be made with it then).
+QByteArray EncodedPath(const QString& path);
 
 // The longest path, in bytes of the file-name encoding, that the file-system tests accept.
 int PathLengthLimit();

@@ -1,13 +1,28 @@
 // "Add All XML File(s) In Folder": every file of a chosen extension in a folder tree.
 
 #include "app/Form1.h"
-#include "app/PathUtil.h"
+#include "common/PathUtil.h"
 #include "app/Settings.h"
 #include "lists/AddFolder.h"
-#include "lists/FileList.h"
-#include "lists/WindowWalkServices.h"
+#include "app/FileList.h"
+#include "app/WindowWalkServices.h"
 
 #include <QElapsedTimer>
+
+namespace {
+
+// The folder chooser: the chosen folder's path, or an empty text on Cancel (and for a path
+// too long for the file system).
+QString BrowseForFolder(Platform& platform, QWidget* owner, const QString& title,
+                        const QString& startFolder) {
+    QString chosen = platform.chooseFolder(owner, title, startFolder);
+    const qsizetype nul = chosen.indexOf(QChar(0));
+    if (nul >= 0)
+        chosen.truncate(nul);
+    return EncodedPath(chosen).isEmpty() ? QString() : chosen;
+}
+
+}  // namespace
 
 void Form1::PushButton3_Click() {
     // One scan at a time: while the window is busy (a scan, a checking run, saving) the button

@@ -27,6 +27,9 @@ struct DesktopEnvironment {
     QStringList desktops;    // $XDG_CURRENT_DESKTOP, lower case, e.g. {"ubuntu", "gnome"}
     // A program name or path to the absolute path of an executable file, or empty.
     std::function<QString(const QString&)> findProgram;
+    // Starts a program without waiting for it, each argument passed as one argument; false
+    // with the reason in the third argument when it could not be started.
+    std::function<bool(const QString&, const QStringList&, QString*)> startProgram;
 
     // The environment of the running process.
     static DesktopEnvironment current();
@@ -36,6 +39,11 @@ struct DesktopEnvironment {
 // desktop has none.
 std::optional<EditorCommand> TextEditorCommand(const QString& file,
                                                const DesktopEnvironment& environment);
+
+// Starts the desktop's plain-text editor on `file`, the path passed as one argument whatever
+// blanks it holds. False, with a reason the user can act on in `error`, when this desktop has
+// no editor or it could not be started.
+bool OpenInTextEditor(const QString& file, const DesktopEnvironment& environment, QString* error);
 
 // The desktop file ids that the mimeapps.list files name as defaults for a MIME type, most
 // preferred first, the added associations after them.

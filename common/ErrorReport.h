@@ -1,15 +1,14 @@
 #pragma once
-// The one way the program reports an unexpected failure: the "Application Error" box, and the
-// guarded-step mechanism that every guarded procedure runs its numbered steps through.
+// The texts of an unexpected failure (the "Application Error" box and its location texts), and
+// the guarded-step mechanism that every guarded procedure runs its numbered steps through.
+// Plain code: where a failure is shown (a box of the window, a line on the command line) is up
+// to the FailureReporter.
 
 #include <QString>
 
 #include <stdexcept>
 #include <string>
 #include <utility>
-
-class Platform;
-class QWidget;
 
 inline constexpr char kSupportAddress[] = "support@brellix.example";
 
@@ -29,20 +28,26 @@ QString Form1Location(const QString& procedure);
 QString ApplicationErrorMessage(const QString& description, const QString& location,
                                 int statementNumber);
 
-// Shows the "Application Error" box (exclamation icon, OK) and returns when it is closed.
-void ReportApplicationError(Platform& platform, QWidget* owner, const QString& description,
-                            const QString& location, int statementNumber);
-
 // The description of the exception being handled (call only inside a catch block).
 QString CurrentExceptionDescription();
+
+// Where the failed steps of guarded procedures are reported.
+class FailureReporter {
+public:
+    virtual ~FailureReporter() = default;
+    // A failed step: the failure's description, the procedure's location text and the step's
+    // number.
+    virtual void reportFailure(const QString& description, const QString& location,
+                               int statementNumber) = 0;
+};
 
 // Runs the numbered steps of one guarded procedure. A step that throws is reported with the
 // procedure's location text and the step's number, and the procedure goes on with its next
 // step.
 class Guard {
 public:
-    Guard(Platform& platform, QWidget* owner, QString location)
-        : platform_(platform), owner_(owner), location_(std::move(location)) {}
+    Guard(FailureReporter& reporter, QString location)
+        : reporter_(reporter), location_(std::move(location)) {}
 
     // Runs a step; true when it completed.
     template <class F>
@@ -68,12 +73,13 @@ public:
     }
 
     // Reports a failure of step `number` that was detected without an exception.
-    void report(int number, const QString& description);
+    void report(int number, const QString& description) {
+        reporter_.reportFailure(description, location_, number);
+    }
 
     const QString& location() const { return location_; }
 
 private:
-    Platform& platform_;
-    QWidget* owner_;
+    FailureReporter& reporter_;
     QString location_;
 };

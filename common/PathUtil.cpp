@@ -1,4 +1,4 @@
-#include "app/PathUtil.h"
+#include "common/PathUtil.h"
 
 #include <QFile>
 
@@ -9,17 +9,9 @@
 
 namespace {
 
-// The path in the file-name encoding, or nothing when it is empty, too long or holds a NUL.
-bool encodedPath(const QString& path, QByteArray* out) {
-    if (path.isEmpty() || path.contains(QChar(0)))
-        return false;
-    *out = QFile::encodeName(path);
-    return out->size() < PathLengthLimit();
-}
-
 bool statPath(const QString& path, struct stat* info) {
-    QByteArray name;
-    return encodedPath(path, &name) && ::stat(name.constData(), info) == 0;
+    const QByteArray name = EncodedPath(path);
+    return !name.isEmpty() && ::stat(name.constData(), info) == 0;
 }
 
 // One pass over `text`, replacing each pair of separators by one; pairs do not overlap.
@@ -35,6 +27,13 @@ QString collapsePairs(const QString& text, QChar separator) {
 }
 
 }  // namespace
+
+QByteArray EncodedPath(const QString& path) {
+    if (path.isEmpty() || path.contains(QChar(0)))
+        return {};
+    QByteArray name = QFile::encodeName(path);
+    return name.size() < PathLengthLimit() ? name : QByteArray();
+}
 
 int PathLengthLimit() {
     return PATH_MAX;
@@ -65,9 +64,9 @@ bool IsDirectory(const QString& path) {
 }
 
 bool IsOpenableFile(const QString& path) {
-    QByteArray name;
+    const QByteArray name = EncodedPath(path);
     struct stat info {};
-    if (!encodedPath(path, &name) || ::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (name.isEmpty() || ::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
     // O_NONBLOCK: should the item have been replaced by a FIFO since the stat, the open must
     // not wait for a writer.

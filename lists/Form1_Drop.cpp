@@ -1,11 +1,11 @@
 // Dropping files and folders onto the input list.
 
-#include "app/ErrorReport.h"
+#include "common/ErrorReport.h"
 #include "app/Form1.h"
-#include "app/PathUtil.h"
+#include "common/PathUtil.h"
 #include "lists/AddFolder.h"
-#include "lists/FileList.h"
-#include "lists/WindowWalkServices.h"
+#include "app/FileList.h"
+#include "app/WindowWalkServices.h"
 
 #include <QMimeData>
 #include <QUrl>
@@ -39,22 +39,16 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* data) {
     const QStringList paths = droppedPaths(data);
     const QString location = Form1Location(QStringLiteral("ListView1_OLEDragDrop"));
     const auto report = [&](int number, const QString& description) {
-        ReportApplicationError(platform(), this, description, location, number);
+        errorBox().reportFailure(description, location, number);
     };
     WindowWalkServices services(*this);
     for (const QString& path : paths) {
         // A failure with one dropped item is reported, and the drop goes on with the next.
         try {
-            if (!IsDirectory(path)) {
-                ListView1->append(path);
-                continue;
-            }
-            FolderList folders{path + NativeSeparator()};
-            if (!GetSubDirectories2016(folders, true, services))
+            if (!GatherPath(
+                    path, QStringLiteral("*.*"), services,
+                    [&](const QStringList& rows) { ListView1->appendAll(rows); }, report))
                 return;  // the window was closed meanwhile
-            GatherFiles(
-                folders, QStringLiteral("*.*"),
-                [&](const QStringList& rows) { ListView1->appendAll(rows); }, report);
         } catch (...) {
             report(0, CurrentExceptionDescription());
         }
