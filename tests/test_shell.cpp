@@ -1,6 +1,7 @@
 // The error box, the guarded steps, the settings store and the application title.
 
 #include "app/ApplicationTitle.h"
+#include "app/Application.h"
 #include "app/ApplicationError.h"
 #include "common/LineBreaks.h"
 #include "app/Settings.h"
@@ -9,6 +10,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+namespace {
+ScriptedPlatform* gPlatform = nullptr;  // the application object's platform
+}  // namespace
 
 class TestShell : public QObject {
     Q_OBJECT
@@ -39,6 +44,20 @@ private slots:
         QCOMPARE(box.icon, MessageIcon::Exclamation);
         QCOMPARE(box.buttons, MessageButtons::Ok);
         QVERIFY(box.text.startsWith("Disk full\r\nin X2021/08/31.M.P at line 7\r\r"));
+    }
+
+    void anExceptionOutOfAnEventHandlerShowsTheBox() {
+        struct Throwing final : QObject {
+            bool event(QEvent*) override { throw std::runtime_error("Broken handler"); }
+        } target;
+        QEvent event(QEvent::User);
+        QVERIFY(!QCoreApplication::sendEvent(&target, &event));
+        QCOMPARE(gPlatform->calls.size(), 1);
+        const PlatformCall& box = gPlatform->calls.first();
+        QCOMPARE(box.title, "Application Error");
+        QCOMPARE(box.icon, MessageIcon::Exclamation);
+        QVERIFY(box.text.startsWith(
+            "Broken handler\r\nin Brellix2021/08/31.Form1.EventLoop at line 0\r\r"));
     }
 
     void guardReportsAndGoesOn() {
@@ -132,5 +151,11 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestShell)
+int main(int argc, char* argv[]) {
+    ScriptedPlatform platform;
+    gPlatform = &platform;
+    Application app(argc, argv, platform);
+    TestShell test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_shell.moc"
