@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
-
 namespace {
 
 // Qt's own widget dialog is used everywhere: a desktop's native dialog would refuse names of

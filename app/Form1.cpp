@@ -1,11 +1,11 @@
 #include "app/Form1.h"
 
 #include "app/ApplicationTitle.h"
-#include "common/PathUtil.h"
+#include "app/FileList.h"
 #include "app/Pointers.h"
 #include "app/Settings.h"
 #include "app/Widgets.h"
-#include "app/FileList.h"
+#include "common/PathUtil.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -117,8 +117,8 @@ void Form1::buildControls() {
         " margin-top: 7px; }"
         "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
         " left: 7px; padding: 0 3px; background: palette(window); }"));
-    Check1 = new OptionCheckBox(QStringLiteral("Show XML error message in invalid results"),
-                                Frame1);
+    Check1 =
+        new OptionCheckBox(QStringLiteral("Show XML error message in invalid results"), Frame1);
     Check1->setObjectName(QStringLiteral("Check1"));
     Check1->setGeometry(Twips(240), Twips(300), Twips(4215), Twips(255));
     fillBackground(Check1, Qt::white);

@@ -41,22 +41,22 @@ public:
     ~Form1() override;
 
     // Controls, in the order of their place in the keyboard focus order where they have one.
-    FileList* ListView1;             // the input list, header "XML File(s)"
-    QPushButton* PushButton5;        // "Add XML File(s)"
-    QPushButton* PushButton3;        // "Add All XML File(s) In Folder"
-    QPushButton* PushButton11;       // "Clear List" (input list)
-    QPushButton* PushButton7;        // "Load Sample/Example Files"
-    QPushButton* PushButton4;        // "Start Checking"
-    FileList* ListView2;             // the valid list, header " Valid XML File(s)"
-    QPushButton* PushButton6;        // "Save Results" (valid list)
-    QPushButton* PushButton9;        // "Clear List" (valid list)
-    FileList* ListView3;             // the invalid list, header "Invalid XML File(s)"
-    QPushButton* PushButton1;        // "Save Results" (invalid list)
-    QPushButton* PushButton2;        // "Clear List" (invalid list)
-    QGroupBox* Frame1;               // "Option For Invalid Results"
-    OptionCheckBox* Check1;          // "Show XML error message in invalid results"
-    TextProgressBar* ProgressBar1;   // "Progress Bar"
-    QPushButton* PushButton8;        // "Help"
+    FileList* ListView1;            // the input list, header "XML File(s)"
+    QPushButton* PushButton5;       // "Add XML File(s)"
+    QPushButton* PushButton3;       // "Add All XML File(s) In Folder"
+    QPushButton* PushButton11;      // "Clear List" (input list)
+    QPushButton* PushButton7;       // "Load Sample/Example Files"
+    QPushButton* PushButton4;       // "Start Checking"
+    FileList* ListView2;            // the valid list, header " Valid XML File(s)"
+    QPushButton* PushButton6;       // "Save Results" (valid list)
+    QPushButton* PushButton9;       // "Clear List" (valid list)
+    FileList* ListView3;            // the invalid list, header "Invalid XML File(s)"
+    QPushButton* PushButton1;       // "Save Results" (invalid list)
+    QPushButton* PushButton2;       // "Clear List" (invalid list)
+    QGroupBox* Frame1;              // "Option For Invalid Results"
+    OptionCheckBox* Check1;         // "Show XML error message in invalid results"
+    TextProgressBar* ProgressBar1;  // "Progress Bar"
+    QPushButton* PushButton8;       // "Help"
 
     // The title of every message box and input box that names no title of its own.
     QString ApplicationTitle;

@@ -10,8 +10,8 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
-#include <cstdio>
 #include <unistd.h>
+#include <cstdio>
 
 MessageAnswer DesktopPlatform::showMessage(QWidget* owner, const QString& text,
                                            const QString& title, MessageButtons buttons,
@@ -52,8 +52,7 @@ QString DesktopPlatform::saveFileName(QWidget* owner, const QString& title,
 
 QString DesktopPlatform::chooseFolder(QWidget* owner, const QString& title,
                                       const QString& startFolder) {
-    return QFileDialog::getExistingDirectory(owner, title, startFolder,
-                                             QFileDialog::ShowDirsOnly);
+    return QFileDialog::getExistingDirectory(owner, title, startFolder, QFileDialog::ShowDirsOnly);
 }
 
 bool DesktopPlatform::openUrl(const QUrl& url) {

@@ -61,10 +61,8 @@ public:
                      const QString& defaultText) override;
     QStringList openFileNames(QWidget* owner, const QString& title,
                               const QStringList& filters) override;
-    QString saveFileName(QWidget* owner, const QString& title,
-                         const QStringList& filters) override;
-    QString chooseFolder(QWidget* owner, const QString& title,
-                         const QString& startFolder) override;
+    QString saveFileName(QWidget* owner, const QString& title, const QStringList& filters) override;
+    QString chooseFolder(QWidget* owner, const QString& title, const QString& startFolder) override;
     bool openUrl(const QUrl& url) override;
     bool openInTextEditor(const QString& file, QString* error) override;
     void endProgram() override;

@@ -33,6 +33,6 @@ void SettingsStore::write(const QString& key, const QString& text) {
     settings.setValue(fullKey(key), text);
     settings.sync();
     if (settings.status() != QSettings::NoError)
-        throw StepFailure(QStringLiteral("The setting \"%1\" could not be written to %2")
-                              .arg(key, file_));
+        throw StepFailure(
+            QStringLiteral("The setting \"%1\" could not be written to %2").arg(key, file_));
 }

@@ -340,14 +340,16 @@ std::optional<EditorCommand> TextEditorCommand(const QString& file,
 bool OpenInTextEditor(const QString& file, const DesktopEnvironment& environment, QString* error) {
     const std::optional<EditorCommand> editor = TextEditorCommand(file, environment);
     if (!editor) {
-        *error = QStringLiteral("No plain-text editor was found to open %1. Install a text editor "
-                                "or choose a default application for plain text files.")
+        *error = QStringLiteral(
+                     "No plain-text editor was found to open %1. Install a text editor "
+                     "or choose a default application for plain text files.")
                      .arg(file);
         return false;
     }
     QString reason;
     if (environment.startProgram(editor->program, editor->arguments, &reason))
         return true;
-    *error = QStringLiteral("The text editor %1 could not be started: %2").arg(editor->program, reason);
+    *error =
+        QStringLiteral("The text editor %1 could not be started: %2").arg(editor->program, reason);
     return false;
 }

@@ -1,7 +1,7 @@
 #include "app/WindowWalkServices.h"
 
-#include "common/ErrorReport.h"
 #include "app/Form1.h"
+#include "common/ErrorReport.h"
 
 bool WindowWalkServices::pumpEvents() {
     return form_.PumpEvents();

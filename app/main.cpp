@@ -22,9 +22,10 @@ int main(int argc, char* argv[]) {
     // Process-wide parser set-up, before any thread could check a file.
     InitXmlChecking();
     if (!displayAvailable()) {
-        std::fputs("brellix: no graphical display found (neither DISPLAY nor WAYLAND_DISPLAY is "
-                   "set).\nBrellix is a desktop program: start it from a desktop session.\n",
-                   stderr);
+        std::fputs(
+            "brellix: no graphical display found (neither DISPLAY nor WAYLAND_DISPLAY is "
+            "set).\nBrellix is a desktop program: start it from a desktop session.\n",
+            stderr);
         return 1;
     }
     DesktopPlatform platform;

@@ -2,10 +2,10 @@
 
 #include <QFile>
 
-#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <climits>
 
 namespace {
 

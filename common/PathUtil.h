@@ -9,7 +9,9 @@
 #include <QDir>
 
 // The platform's separator, "/" here.
-inline QChar NativeSeparator() { return QDir::separator(); }
+inline QChar NativeSeparator() {
+    return QDir::separator();
+}
 
 // The part of the path after its last separator (the whole path when there is none).
 QString FileNameOf(const QString& path, QChar separator = NativeSeparator());

@@ -1,7 +1,7 @@
 // "Add XML File(s)": files chosen in the open dialog.
 
-#include "app/Form1.h"
 #include "app/FileList.h"
+#include "app/Form1.h"
 #include "lists/OpenDialogResult.h"
 
 void Form1::PushButton5_Click() {

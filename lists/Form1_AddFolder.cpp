@@ -1,11 +1,11 @@
 // "Add All XML File(s) In Folder": every file of a chosen extension in a folder tree.
 
-#include "app/Form1.h"
-#include "common/PathUtil.h"
-#include "app/Settings.h"
-#include "lists/AddFolder.h"
 #include "app/FileList.h"
+#include "app/Form1.h"
+#include "app/Settings.h"
 #include "app/WindowWalkServices.h"
+#include "common/PathUtil.h"
+#include "lists/AddFolder.h"
 
 #include <QElapsedTimer>
 

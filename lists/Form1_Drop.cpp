@@ -1,11 +1,11 @@
 // Dropping files and folders onto the input list.
 
-#include "common/ErrorReport.h"
+#include "app/FileList.h"
 #include "app/Form1.h"
+#include "app/WindowWalkServices.h"
+#include "common/ErrorReport.h"
 #include "common/PathUtil.h"
 #include "lists/AddFolder.h"
-#include "app/FileList.h"
-#include "app/WindowWalkServices.h"
 
 #include <QMimeData>
 #include <QUrl>

@@ -1,7 +1,7 @@
 // Removing rows and clearing the three lists.
 
-#include "app/Form1.h"
 #include "app/FileList.h"
+#include "app/Form1.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 // rows change per move, whatever the rows in between hold. None of this looks at the busy
 // state: during a checking run the user may still reorder the rows the run has not reached.
 
-#include "app/Form1.h"
-#include "common/PathUtil.h"
-#include "app/Pointers.h"
 #include "app/EdgeScroll.h"
 #include "app/FileList.h"
 #include "app/FileListModel.h"
+#include "app/Form1.h"
+#include "app/Pointers.h"
+#include "common/PathUtil.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ void Form1::ListView1_ItemClick() {
     ListView1->setDragEnabled(false);  // rows never leave the list as dragged data
     const int selected = ListView1->selectedRow();
     draggedRow_ = selected > 0 ? QPersistentModelIndex(ListView1->model().index(selected - 1))
-                              : QPersistentModelIndex();
+                               : QPersistentModelIndex();
 }
 
 bool Form1::ListView1_MouseMove(Qt::MouseButtons buttons, QPoint pos) {

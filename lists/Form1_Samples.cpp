@@ -1,8 +1,8 @@
 // "Load Sample/Example Files": four sample files from the program folder into the input list,
 // and, if the user wants, each of them opened in the desktop's plain-text editor.
 
-#include "app/Form1.h"
 #include "app/FileList.h"
+#include "app/Form1.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // "Save Results" under the valid and the invalid list.
 
+#include "app/FileList.h"
 #include "app/Form1.h"
 #include "common/PathUtil.h"
-#include "app/FileList.h"
 #include "output/ResultFile.h"
 
 #include <QEvent>

@@ -25,8 +25,6 @@ void addThroughDialog(TestEnv& env, Form1& form, const QStringList& paths) {
     QTest::mouseClick(form.PushButton5, Qt::LeftButton);
 }
 
-
-
 std::unique_ptr<QMimeData> filesData(const QStringList& paths) {
     auto data = std::make_unique<QMimeData>();
     QList<QUrl> urls;

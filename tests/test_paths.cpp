@@ -17,15 +17,30 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("separator");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("drive path") << R"(C:\data\a.xml)" << "\\" << "a.xml";
-        QTest::newRow("bare name") << "a.xml" << "\\" << "a.xml";
-        QTest::newRow("trailing separator") << R"(C:\data\)" << "\\" << "";
-        QTest::newRow("empty") << "" << "\\" << "";
-        QTest::newRow("share") << R"(\\server\share)" << "\\" << "share";
-        QTest::newRow("unix path") << "/home/u/a.xml" << "/" << "a.xml";
-        QTest::newRow("backslash is a name character on unix") << R"(a\b.xml)" << "/"
+        QTest::newRow("drive path") << R"(C:\data\a.xml)"
+                                    << "\\"
+                                    << "a.xml";
+        QTest::newRow("bare name") << "a.xml"
+                                   << "\\"
+                                   << "a.xml";
+        QTest::newRow("trailing separator") << R"(C:\data\)"
+                                            << "\\"
+                                            << "";
+        QTest::newRow("empty") << ""
+                               << "\\"
+                               << "";
+        QTest::newRow("share") << R"(\\server\share)"
+                               << "\\"
+                               << "share";
+        QTest::newRow("unix path") << "/home/u/a.xml"
+                                   << "/"
+                                   << "a.xml";
+        QTest::newRow("backslash is a name character on unix") << R"(a\b.xml)"
+                                                               << "/"
                                                                << R"(a\b.xml)";
-        QTest::newRow("percent signs kept") << "/t/%p %v.xml" << "/" << "%p %v.xml";
+        QTest::newRow("percent signs kept") << "/t/%p %v.xml"
+                                            << "/"
+                                            << "%p %v.xml";
     }
     void fileNameOf() {
         QFETCH(QString, path);
@@ -38,22 +53,51 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("separator");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("drive root join") << R"(C:\\a.xml)" << "\\" << R"(C:\a.xml)";
-        QTest::newRow("three become two") << R"(C:\data\\\a.xml)" << "\\" << R"(C:\data\\a.xml)";
-        QTest::newRow("four become two") << R"(C:\data\\\\a.xml)" << "\\" << R"(C:\data\\a.xml)";
-        QTest::newRow("share keeps two") << R"(\\server\share\\a.xml)" << "\\"
+        QTest::newRow("drive root join") << R"(C:\\a.xml)"
+                                         << "\\"
+                                         << R"(C:\a.xml)";
+        QTest::newRow("three become two") << R"(C:\data\\\a.xml)"
+                                          << "\\"
+                                          << R"(C:\data\\a.xml)";
+        QTest::newRow("four become two") << R"(C:\data\\\\a.xml)"
+                                         << "\\"
+                                         << R"(C:\data\\a.xml)";
+        QTest::newRow("share keeps two") << R"(\\server\share\\a.xml)"
+                                         << "\\"
                                          << R"(\\server\share\a.xml)";
-        QTest::newRow("four leading") << R"(\\\\server\share)" << "\\" << R"(\\server\share)";
-        QTest::newRow("one leading") << R"(\server\a.xml)" << "\\" << R"(\\server\a.xml)";
-        QTest::newRow("only one backslash") << R"(\)" << "\\" << R"(\\)";
-        QTest::newRow("only backslashes") << R"(\\\)" << "\\" << R"(\\)";
-        QTest::newRow("empty") << "" << "\\" << "";
-        QTest::newRow("unchanged") << R"(C:\data\a.xml)" << "\\" << R"(C:\data\a.xml)";
-        QTest::newRow("unix root join") << "//a.xml" << "/" << "/a.xml";
-        QTest::newRow("unix folder join") << "/home/u//a.xml" << "/" << "/home/u/a.xml";
-        QTest::newRow("unix run of three") << "/a///b" << "/" << "/a//b";
-        QTest::newRow("unix unchanged") << "/home/u/a.xml" << "/" << "/home/u/a.xml";
-        QTest::newRow("relative") << "a//b" << "/" << "a/b";
+        QTest::newRow("four leading") << R"(\\\\server\share)"
+                                      << "\\"
+                                      << R"(\\server\share)";
+        QTest::newRow("one leading") << R"(\server\a.xml)"
+                                     << "\\"
+                                     << R"(\\server\a.xml)";
+        QTest::newRow("only one backslash") << R"(\)"
+                                            << "\\"
+                                            << R"(\\)";
+        QTest::newRow("only backslashes") << R"(\\\)"
+                                          << "\\"
+                                          << R"(\\)";
+        QTest::newRow("empty") << ""
+                               << "\\"
+                               << "";
+        QTest::newRow("unchanged") << R"(C:\data\a.xml)"
+                                   << "\\"
+                                   << R"(C:\data\a.xml)";
+        QTest::newRow("unix root join") << "//a.xml"
+                                        << "/"
+                                        << "/a.xml";
+        QTest::newRow("unix folder join") << "/home/u//a.xml"
+                                          << "/"
+                                          << "/home/u/a.xml";
+        QTest::newRow("unix run of three") << "/a///b"
+                                           << "/"
+                                           << "/a//b";
+        QTest::newRow("unix unchanged") << "/home/u/a.xml"
+                                        << "/"
+                                        << "/home/u/a.xml";
+        QTest::newRow("relative") << "a//b"
+                                  << "/"
+                                  << "a/b";
     }
     void normalizePath() {
         QFETCH(QString, path);

@@ -110,9 +110,10 @@ private slots:
         for (int i = 0; i < 4; ++i) {
             QCOMPARE(boxes[i].title, "Application Error");
             QCOMPARE(boxes[i].icon, MessageIcon::Exclamation);
-            QVERIFY(boxes[i].text.startsWith("No plain-text editor was found\r\n"
-                                             "in Brellix2021/08/31.Form1.PushButton7_Click at line " +
-                                             QString::number(110 + 2 * i) + "\r"));
+            QVERIFY(
+                boxes[i].text.startsWith("No plain-text editor was found\r\n"
+                                         "in Brellix2021/08/31.Form1.PushButton7_Click at line " +
+                                         QString::number(110 + 2 * i) + "\r"));
         }
         QCOMPARE(form->ListView1->count(), 4);
     }

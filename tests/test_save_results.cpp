@@ -31,8 +31,6 @@ void save(TestEnv& env, QPushButton* button, const QString& path) {
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
-
-
 // The description of the StepFailure that `body` throws, or "<none>".
 template <class F>
 QString failureOf(F&& body) {

@@ -1,10 +1,10 @@
 // The error box, the guarded steps, the settings store and the application title.
 
-#include "app/ApplicationTitle.h"
 #include "app/Application.h"
 #include "app/ApplicationError.h"
-#include "common/LineBreaks.h"
+#include "app/ApplicationTitle.h"
 #include "app/Settings.h"
+#include "common/LineBreaks.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QFile>
@@ -76,7 +76,8 @@ private slots:
         QCOMPARE(done, QStringList{"102"});
         const QStringList texts = platform.messageTexts();
         QCOMPARE(texts.size(), 5);
-        QVERIFY(texts[0].startsWith("first\r\nin Brellix2021/08/31.Form1.PushButton4_Click at line 100\r"));
+        QVERIFY(texts[0].startsWith(
+            "first\r\nin Brellix2021/08/31.Form1.PushButton4_Click at line 100\r"));
         QVERIFY(texts[1].startsWith("test failed\r\n"));
         QVERIFY(texts[1].contains("at line 104\r"));
         QVERIFY(texts[4].startsWith("Unexpected error\r\n"));
@@ -134,14 +135,17 @@ private slots:
     void applicationTitle_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("title");
-        QTest::newRow("one word") << "Brellix" << "Brellix";
-        QTest::newRow("two words") << "Brellix Checker" << "Brellix";
-        QTest::newRow("three words") << "Brellix XML Checker" << "Brellix XML";
+        QTest::newRow("one word") << "Brellix"
+                                  << "Brellix";
+        QTest::newRow("two words") << "Brellix Checker"
+                                   << "Brellix";
+        QTest::newRow("three words") << "Brellix XML Checker"
+                                     << "Brellix XML";
         QTest::newRow("long")
             << "Alpha Bravo Charlie Delta Echo Foxtrot Golf Hotel India"  // 55 characters
             << "Alpha Bravo Charlie Delta Echo Foxtrot";                  // 38 characters
-        QTest::newRow("exactly 40 after one cut")
-            << "Aaaaaaaaa Bbbbbbbbb Ccccccccc Dddddddddd Last" << "Aaaaaaaaa Bbbbbbbbb Ccccccccc Dddddddddd";
+        QTest::newRow("exactly 40 after one cut") << "Aaaaaaaaa Bbbbbbbbb Ccccccccc Dddddddddd Last"
+                                                  << "Aaaaaaaaa Bbbbbbbbb Ccccccccc Dddddddddd";
         QTest::newRow("long single word") << QString(50, 'x') << QString(50, 'x');
     }
     void applicationTitle() {

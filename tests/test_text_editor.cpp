@@ -106,8 +106,7 @@ private slots:
         QList<QStringList> started;
         QString refusal;
         DesktopEnvironment e = d.environment();
-        e.startProgram = [&](const QString& program, const QStringList& arguments,
-                             QString* error) {
+        e.startProgram = [&](const QString& program, const QStringList& arguments, QString* error) {
             started.append(QStringList{program} + arguments);
             *error = refusal;
             return refusal.isEmpty();
@@ -124,7 +123,8 @@ private slots:
         QVERIFY(OpenInTextEditor(kFile, e, &error));
         refusal = "No such file or directory";
         QVERIFY(!OpenInTextEditor(kFile, e, &error));
-        QCOMPARE(error, "The text editor /bin/gedit could not be started: No such file or directory");
+        QCOMPARE(error,
+                 "The text editor /bin/gedit could not be started: No such file or directory");
         QCOMPARE(started, QList<QStringList>(2, {"/bin/gedit", kFile}));
     }
 

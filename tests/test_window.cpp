@@ -1,7 +1,7 @@
 // The main window as a person sees it: controls, start-up, pointers, Help and the option.
 
-#include "app/Widgets.h"
 #include "app/FileList.h"
+#include "app/Widgets.h"
 #include "tests/support/TestEnv.h"
 
 #include <QGroupBox>
@@ -12,8 +12,8 @@
 namespace {
 // Sends a pointer move to a widget, as the mouse would.
 void hover(QWidget* widget, QPoint at = {5, 5}) {
-    QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton,
-                     Qt::NoButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
     QApplication::sendEvent(widget, &move);
 }
 
@@ -86,8 +86,9 @@ private slots:
         }
         QCOMPARE(shown, captions);
         // The lists and the wide controls span the window's width with the same margins.
-        for (QWidget* w : QList<QWidget*>{form->PushButton8, form->ListView1, form->Frame1, form->PushButton4,
-                           form->ListView2, form->ListView3, form->ProgressBar1}) {
+        for (QWidget* w :
+             QList<QWidget*>{form->PushButton8, form->ListView1, form->Frame1, form->PushButton4,
+                             form->ListView2, form->ListView3, form->ProgressBar1}) {
             QCOMPARE(w->x(), form->PushButton5->x());
             QCOMPARE(w->geometry().right(), form->PushButton3->geometry().right());
             QCOMPARE(form->width() - w->geometry().right() - 1, w->x());
@@ -129,11 +130,11 @@ private slots:
     void tabOrderFollowsTheDesign() {
         TestEnv env;
         auto form = env.makeForm();
-        const QList<QWidget*> expected = {form->ListView1,   form->PushButton5, form->PushButton3,
+        const QList<QWidget*> expected = {form->ListView1,    form->PushButton5, form->PushButton3,
                                           form->PushButton11, form->PushButton7, form->PushButton4,
-                                          form->ListView2,   form->PushButton6, form->PushButton9,
-                                          form->ListView3,   form->PushButton1, form->PushButton2,
-                                          form->Check1,      form->PushButton8};
+                                          form->ListView2,    form->PushButton6, form->PushButton9,
+                                          form->ListView3,    form->PushButton1, form->PushButton2,
+                                          form->Check1,       form->PushButton8};
         QWidget* w = form->ListView1;
         for (qsizetype i = 1; i < expected.size(); ++i) {
             do {
@@ -272,8 +273,9 @@ private slots:
         // While busy nothing replaces the hourglass.
         form->SetWindowPointer(WindowPointer::Busy);
         QCOMPARE(form->cursor().shape(), Qt::WaitCursor);
-        for (QWidget* w : {static_cast<QWidget*>(form->PushButton4), static_cast<QWidget*>(form.get()),
-                           static_cast<QWidget*>(form->Frame1), form->ListView2->viewport()}) {
+        for (QWidget* w :
+             {static_cast<QWidget*>(form->PushButton4), static_cast<QWidget*>(form.get()),
+              static_cast<QWidget*>(form->Frame1), form->ListView2->viewport()}) {
             hover(w);
             QCOMPARE(form->windowPointer(), WindowPointer::Busy);
         }
@@ -311,7 +313,7 @@ private slots:
         QVERIFY(form->PumpEvents());
         form->close();
         QVERIFY(env.platform.ended);
-        QVERIFY(!form->PumpEvents());  // a loop waiting in its event pump stops
+        QVERIFY(!form->PumpEvents());                   // a loop waiting in its event pump stops
         QCOMPARE(settingsText(env, "Check1"), before);  // nothing written at exit
     }
 

@@ -4,11 +4,11 @@
 // before and after.
 
 #include "app/Application.h"
+#include "app/FileList.h"
 #include "app/Form1.h"
 #include "app/Settings.h"
 #include "app/Widgets.h"
 #include "check/XmlCheck.h"
-#include "app/FileList.h"
 #include "tests/support/FolderTree.h"
 #include "tests/support/ScriptedPlatform.h"
 

@@ -36,7 +36,8 @@ MessageAnswer ScriptedPlatform::showMessage(QWidget*, const QString& text, const
         onMessage(call);
     if (buttons == MessageButtons::Ok)
         return MessageAnswer::Ok;
-    return takeOr(messageAnswers, MessageAnswer::No, unexpected, QStringLiteral("message: ") + text);
+    return takeOr(messageAnswers, MessageAnswer::No, unexpected,
+                  QStringLiteral("message: ") + text);
 }
 
 QString ScriptedPlatform::inputBox(QWidget*, const QString& prompt, const QString& title,
@@ -51,14 +52,12 @@ QStringList ScriptedPlatform::openFileNames(QWidget*, const QString& title,
     return takeOr(openAnswers, QStringList(), unexpected, QStringLiteral("open: ") + title);
 }
 
-QString ScriptedPlatform::saveFileName(QWidget*, const QString& title,
-                                       const QStringList& filters) {
+QString ScriptedPlatform::saveFileName(QWidget*, const QString& title, const QStringList& filters) {
     calls.append({QStringLiteral("save"), {}, title, {}, {}, filters});
     return takeOr(saveAnswers, QString(), unexpected, QStringLiteral("save: ") + title);
 }
 
-QString ScriptedPlatform::chooseFolder(QWidget*, const QString& title,
-                                       const QString& startFolder) {
+QString ScriptedPlatform::chooseFolder(QWidget*, const QString& title, const QString& startFolder) {
     calls.append({QStringLiteral("folder"), {}, title, {}, {}, {startFolder}});
     return takeOr(folderAnswers, QString(), unexpected, QStringLiteral("folder: ") + title);
 }
