@@ -2,7 +2,9 @@
 
 #include "app/FileListModel.h"
 
+#include <QEvent>
 #include <QHeaderView>
+#include <QPainter>
 
 FileList::FileList(QWidget* parent) : QTreeView(parent), model_(new FileListModel(this)) {
     setModel(model_);
@@ -99,4 +101,24 @@ void FileList::timerEvent(QTimerEvent* event) {
     inTimer_ = true;
     QTreeView::timerEvent(event);
     inTimer_ = false;
+}
+
+bool FileList::event(QEvent* event) {
+    const bool handled = QTreeView::event(event);
+    if (event->type() == QEvent::Paint && hasFocus()) {
+        QPainter painter(this);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        painter.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+    }
+    return handled;
+}
+
+void FileList::focusInEvent(QFocusEvent* event) {
+    QTreeView::focusInEvent(event);
+    update();
+}
+
+void FileList::focusOutEvent(QFocusEvent* event) {
+    QTreeView::focusOutEvent(event);
+    update();
 }

@@ -43,6 +43,10 @@ public:
 
 protected:
     void timerEvent(QTimerEvent* event) override;
+    // The list with the keyboard focus is framed in the highlight colour.
+    bool event(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     FileListModel* model_;

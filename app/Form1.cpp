@@ -7,7 +7,9 @@
 #include "app/Widgets.h"
 #include "common/PathUtil.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -57,6 +59,22 @@ void fillBackground(QWidget* widget, const QColor& colour) {
     widget->setAutoFillBackground(true);
 }
 
+// The option's frame and check box on `colour`: a frame whose caption sits on its top border.
+// The colour is named in the style sheet itself, since a style sheet's palette(window) is not
+// the palette set on the widget.
+void fillOptionBackground(QGroupBox* frame, QCheckBox* box, const QColor& colour) {
+    fillBackground(frame, colour);
+    fillBackground(box, colour);
+    const QString name = colour.name();
+    frame->setStyleSheet(
+        QStringLiteral("QGroupBox { background: %1; border: 1px solid #a0a0a0; border-radius: 2px;"
+                       " margin-top: 7px; }"
+                       "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top "
+                       "left; left: 7px; padding: 0 3px; background: %1; }"
+                       "QCheckBox { background: %1; }")
+            .arg(name));
+}
+
 }  // namespace
 
 Form1::Form1(Platform& platform, SettingsStore& settings, QString programFolder, QWidget* parent)
@@ -82,13 +100,17 @@ void Form1::buildControls() {
     fillBackground(this, Qt::white);
     setMouseTracking(true);
 
-    const auto button = [this](const char* name, const char* caption, int left, int top,
-                               int width) {
+    // The buttons draw their keyboard focus plainly; the style lives as long as the window.
+    auto* focusStyle = new FocusFrameStyle(QApplication::style()->name());
+    focusStyle->setParent(this);
+    const auto button = [this, focusStyle](const char* name, const char* caption, int left,
+                                           int top, int width) {
         auto* b = new QPushButton(QString::fromUtf8(caption), this);
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(Twips(left), Twips(top), Twips(width), Twips(405));
         b->setFont(buttonFont());
         b->setAutoDefault(false);
+        b->setStyle(focusStyle);
         return b;
     };
     const auto list = [this](const char* name, const char* toolTip, int top) {
@@ -110,18 +132,14 @@ void Form1::buildControls() {
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(Twips(120), Twips(3300), Twips(7800), Twips(735));
     Frame1->setMouseTracking(true);
-    fillBackground(Frame1, Qt::white);
-    // A frame whose caption sits on its top border, filled with the window colour.
-    Frame1->setStyleSheet(QStringLiteral(
-        "QGroupBox { background: palette(window); border: 1px solid #a0a0a0; border-radius: 2px;"
-        " margin-top: 7px; }"
-        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-        " left: 7px; padding: 0 3px; background: palette(window); }"));
     Check1 =
         new OptionCheckBox(QStringLiteral("Show XML error message in invalid results"), Frame1);
     Check1->setObjectName(QStringLiteral("Check1"));
     Check1->setGeometry(Twips(240), Twips(300), Twips(4215), Twips(255));
-    fillBackground(Check1, Qt::white);
+    // The frame and the check box use the window font, which a style sheet would not pass on.
+    Frame1->setFont(windowFont());
+    Check1->setFont(windowFont());
+    fillOptionBackground(Frame1, Check1, Qt::white);
 
     PushButton4 = button("PushButton4", "Start Checking", 120, 4150, 7800);
     ListView2 = list("ListView2", kListToolTipResult, 4680);
@@ -193,6 +211,14 @@ void Form1::wireEvents() {
         b->setAttribute(Qt::WA_NoMousePropagation);
         for (QEvent::Type type : {QEvent::MouseMove, QEvent::Enter})
             route(b, type, "PushButton_MouseMove", passOn([this] { PushButton_MouseMove(); }));
+        // Return and Enter click a focused button, as Space does.
+        route(b, QEvent::KeyPress, "PushButton_KeyDown", [b](QEvent* e) {
+            const int key = static_cast<QKeyEvent*>(e)->key();
+            if (key != Qt::Key_Return && key != Qt::Key_Enter)
+                return false;
+            b->click();
+            return true;
+        });
     }
     route(Frame1, QEvent::MouseMove, "Frame1_MouseMove", passOn([this] { Frame1_MouseMove(); }));
 
@@ -253,13 +279,23 @@ void Form1::wireEvents() {
             return true;
         });
         route(r.list, QEvent::KeyPress, r.keyDown, [this, r](QEvent* e) {
-            const int key = static_cast<QKeyEvent*>(e)->key();
-            (this->*r.onKeyDown)(key);
-            return key == Qt::Key_Delete;
+            const auto* press = static_cast<QKeyEvent*>(e);
+            if (RowKey(*r.list, *press))
+                return true;
+            (this->*r.onKeyDown)(press->key());
+            return press->key() == Qt::Key_Delete;
         });
     }
-    for (FileList* l : {ListView1, ListView2, ListView3})
+    route(ListView1, QEvent::KeyPress, "ListView1_KeyDown",
+          [this](QEvent* e) { return RowKey(*ListView1, *static_cast<QKeyEvent*>(e)); });
+    for (FileList* l : {ListView1, ListView2, ListView3}) {
         l->viewport()->setMouseTracking(true);
+        route(l->viewport(), QEvent::ContextMenu, "RowMenu", [this, l](QEvent* e) {
+            const auto* menu = static_cast<QContextMenuEvent*>(e);
+            RowMenu(*l, l->rowAt(menu->pos()), menu->globalPos());
+            return true;
+        });
+    }
 }
 
 void Form1::route(QObject* watched, QEvent::Type type, const char* name, EventHandler handler) {
@@ -320,8 +356,7 @@ void Form1::ApplyWindowSkin() {
         return;
     const QColor buttonFace = QGuiApplication::palette().color(QPalette::Button);
     fillBackground(this, buttonFace);
-    fillBackground(Frame1, buttonFace);
-    fillBackground(Check1, buttonFace);
+    fillOptionBackground(Frame1, Check1, buttonFace);
 
     QFile file(skinFile);
     if (!file.open(QIODevice::ReadOnly))
@@ -347,15 +382,21 @@ void Form1::showEvent(QShowEvent* event) {
     if (centred_)
         return;
     centred_ = true;
-    if (const QScreen* screen = this->screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    if (const QScreen* screen = this->screen())
+        move(CentredPosition(frameGeometry().size(), screen->availableGeometry()));
 }
 
 // ---------------------------------------------------------------------------------------------
 // End
+
+QPoint CentredPosition(QSize frame, QRect available) {
+    QRect placed(QPoint(), frame);
+    placed.moveCenter(available.center());
+    // On a screen smaller than the window its title bar and left edge stay on the screen.
+    placed.moveTop(std::max(placed.top(), available.top()));
+    placed.moveLeft(std::max(placed.left(), available.left()));
+    return placed.topLeft();
+}
 
 void Form1::closeEvent(QCloseEvent* event) {
     event->accept();

@@ -23,6 +23,7 @@
 class FileList;
 class OptionCheckBox;
 class QGroupBox;
+class QKeyEvent;
 class QMimeData;
 class QPushButton;
 class SettingsStore;
@@ -104,6 +105,18 @@ public:
     void ListView3_MouseMove();
     void Frame1_MouseMove();
 
+    // --- a row's menu, its report and the clipboard -------------------------------------------
+    // The pop-up menu of row `row` of `list` (0: no row, no menu) at `globalPos`, and what the
+    // chosen item does.
+    void RowMenu(FileList& list, int row, QPoint globalPos);
+    // A key pressed in a list that does the same for the selected row: Ctrl+C copies it, the
+    // Menu key and Shift+F10 open its menu, Return and Enter show an invalid row's report.
+    // True when the key did something.
+    bool RowKey(FileList& list, const QKeyEvent& key);
+    // The report of the invalid list's row `row` in a window of its own; false when the row has
+    // no report (the file could not be checked).
+    bool ShowReport(int row);
+
     // --- saving ------------------------------------------------------------------------------
     void PushButton6_Click();
     void PushButton1_Click();
@@ -162,6 +175,12 @@ private:
     void reportUnguardedFailure(const char* handler);
     void endListDrag();
 
+    // The path a row stands for, and the report of an invalid row (null when it has none).
+    QString rowPath(const FileList& list, int row) const;
+    const ParseErrorReport* rowReport(const FileList& list, int row) const;
+    void openAtError(const QString& path, const ParseErrorReport& report);
+    void reportPlatformFailure(const QString& error);
+
     Platform& platform_;
     SettingsStore& settings_;
     QString programFolder_;
@@ -176,6 +195,12 @@ private:
     // True while "Start Checking" runs (a second click meanwhile is ignored).
     bool checkRunActive_ = false;
     CheckRunSettings checkRunSettings_;
+    // The file and report of each invalid row that a run filed, by the row's text.
+    struct InvalidRow {
+        QString path;
+        ParseErrorReport report;
+    };
+    QHash<QString, InvalidRow> invalidRows_;
 };
 
 template <class F>
@@ -188,6 +213,10 @@ auto Form1::unguarded(const char* handler, F&& body) -> decltype(body()) {
             return decltype(body()){};
     }
 }
+
+// Where a window frame of `frame`'s size opens: centred on the `available` part of the screen,
+// but never with its top or left edge off it.
+QPoint CentredPosition(QSize frame, QRect available);
 
 // Twips (1/1440 inch) to the window's logical pixels: 15 twips are one pixel at 96 dpi, and
 // Qt scales logical pixels to the screen's resolution.

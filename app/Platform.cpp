@@ -1,10 +1,16 @@
 #include "app/Platform.h"
 
+#include "app/EditorAtLine.h"
 #include "app/FileDialogs.h"
 #include "app/TextEditor.h"
 #include "common/LineBreaks.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QFileInfo>
+#include <QMenu>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -61,6 +67,40 @@ bool DesktopPlatform::openUrl(const QUrl& url) {
 
 bool DesktopPlatform::openInTextEditor(const QString& file, QString* error) {
     return OpenInTextEditor(file, DesktopEnvironment::current(), error);
+}
+
+bool DesktopPlatform::openInEditorAt(const QString& file, int line, int column, QString* error) {
+    return OpenInEditorAt(file, line, column, DesktopEnvironment::current(), error);
+}
+
+bool DesktopPlatform::showInFileManager(const QString& file, QString* error) {
+    // The freedesktop.org file manager interface selects the file; a desktop without one gets
+    // the folder opened by its default handler.
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(file).toString()} << QString();
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return true;
+    const QString folder = QFileInfo(file).absolutePath();
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        return true;
+    *error = QStringLiteral("No file manager could show the folder %1").arg(folder);
+    return false;
+}
+
+void DesktopPlatform::setClipboardText(const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
+}
+
+QString DesktopPlatform::chooseMenuItem(QWidget* owner, QPoint globalPos,
+                                        const QStringList& items) {
+    QMenu menu(owner);
+    for (const QString& item : items)
+        menu.addAction(item);
+    const QAction* chosen = menu.exec(globalPos);
+    return chosen ? chosen->text() : QString();
 }
 
 void DesktopPlatform::endProgram() {

@@ -2,6 +2,7 @@
 // Every modal dialog, message box, browser or process launch of the program goes through this
 // interface, so the window can be driven by tests with scripted answers.
 
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -45,6 +46,19 @@ public:
     // Opens `file` in the desktop's plain-text editor without waiting for it. Returns false
     // (with a reason in `error`) when no editor was found or it could not be started.
     virtual bool openInTextEditor(const QString& file, QString* error) = 0;
+    // The same at a line and column (from 1; 0: not known), in the form that editor takes.
+    virtual bool openInEditorAt(const QString& file, int line, int column, QString* error) = 0;
+
+    // Shows the folder of `file` in the desktop's file manager with the file selected, or else
+    // opens the folder. False (with a reason in `error`) when neither could be done.
+    virtual bool showInFileManager(const QString& file, QString* error) = 0;
+
+    // Puts `text` on the clipboard.
+    virtual void setClipboardText(const QString& text) = 0;
+
+    // A pop-up menu of `items` at `globalPos`; returns the chosen item, or an empty text when
+    // the menu was closed without a choice.
+    virtual QString chooseMenuItem(QWidget* owner, QPoint globalPos, const QStringList& items) = 0;
 
     // Ends the program at once: called when the main window is closed, possibly from inside a
     // long loop that is waiting in its event pump.
@@ -65,5 +79,9 @@ public:
     QString chooseFolder(QWidget* owner, const QString& title, const QString& startFolder) override;
     bool openUrl(const QUrl& url) override;
     bool openInTextEditor(const QString& file, QString* error) override;
+    bool openInEditorAt(const QString& file, int line, int column, QString* error) override;
+    bool showInFileManager(const QString& file, QString* error) override;
+    void setClipboardText(const QString& text) override;
+    QString chooseMenuItem(QWidget* owner, QPoint globalPos, const QStringList& items) override;
     void endProgram() override;
 };

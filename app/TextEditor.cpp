@@ -176,6 +176,8 @@ DesktopEnvironment DesktopEnvironment::current() {
     environment.desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP")
                                .toLower()
                                .split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    environment.visual = qEnvironmentVariable("VISUAL");
+    environment.editor = qEnvironmentVariable("EDITOR");
     environment.findProgram = [](const QString& name) -> QString {
         if (!name.contains(QLatin1Char('/')))
             return QStandardPaths::findExecutable(name);
@@ -338,7 +340,11 @@ std::optional<EditorCommand> TextEditorCommand(const QString& file,
 }
 
 bool OpenInTextEditor(const QString& file, const DesktopEnvironment& environment, QString* error) {
-    const std::optional<EditorCommand> editor = TextEditorCommand(file, environment);
+    return StartEditor(TextEditorCommand(file, environment), file, environment, error);
+}
+
+bool StartEditor(const std::optional<EditorCommand>& editor, const QString& file,
+                 const DesktopEnvironment& environment, QString* error) {
     if (!editor) {
         *error = QStringLiteral(
                      "No plain-text editor was found to open %1. Install a text editor "

@@ -25,6 +25,8 @@ struct DesktopEnvironment {
     QString dataHome;        // $XDG_DATA_HOME, default ~/.local/share
     QStringList dataDirs;    // $XDG_DATA_DIRS, default /usr/local/share:/usr/share
     QStringList desktops;    // $XDG_CURRENT_DESKTOP, lower case, e.g. {"ubuntu", "gnome"}
+    QString visual;          // $VISUAL: the user's terminal editor, with its arguments
+    QString editor;          // $EDITOR: the same, when $VISUAL is not set
     // A program name or path to the absolute path of an executable file, or empty.
     std::function<QString(const QString&)> findProgram;
     // Starts a program without waiting for it, each argument passed as one argument; false
@@ -44,6 +46,11 @@ std::optional<EditorCommand> TextEditorCommand(const QString& file,
 // blanks it holds. False, with a reason the user can act on in `error`, when this desktop has
 // no editor or it could not be started.
 bool OpenInTextEditor(const QString& file, const DesktopEnvironment& environment, QString* error);
+
+// Starts `command` (an editor that opens `file`). False, with a reason the user can act on in
+// `error`, when there is no command or it could not be started.
+bool StartEditor(const std::optional<EditorCommand>& command, const QString& file,
+                 const DesktopEnvironment& environment, QString* error);
 
 // The desktop file ids that the mimeapps.list files name as defaults for a MIME type, most
 // preferred first, the added associations after them.

@@ -2,6 +2,9 @@
 
 #include "common/ErrorReport.h"
 
+#include <QPainter>
+#include <QStyleOption>
+
 void TextProgressBar::setText(const QString& text) {
     text_ = text;
     update();
@@ -40,4 +43,41 @@ void OptionCheckBox::nextCheckState() {
     const bool tick = checkState() != Qt::Checked;
     setTristate(false);
     setCheckState(tick ? Qt::Checked : Qt::Unchecked);
+}
+
+namespace {
+
+void drawFocusFrame(QPainter* painter, const QStyleOption* option, QRect rect) {
+    painter->save();
+    painter->setPen(QPen(option->palette.color(QPalette::Highlight), 2));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(QRectF(rect).adjusted(1, 1, -1, -1));
+    painter->restore();
+}
+
+}  // namespace
+
+void FocusFrameStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
+                                    QPainter* painter, const QWidget* widget) const {
+    if (element == PE_FrameFocusRect)
+        drawFocusFrame(painter, option, option->rect);
+    else
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+}
+
+void FocusFrameStyle::drawControl(ControlElement element, const QStyleOption* option,
+                                  QPainter* painter, const QWidget* widget) const {
+    const QStyleOption* shown = option;
+    QStyleOptionButton button;
+    const bool focused = element == CE_PushButton && (option->state & State_HasFocus);
+    if (focused) {
+        if (const auto* b = qstyleoption_cast<const QStyleOptionButton*>(option)) {
+            button = *b;
+            button.state &= ~State_HasFocus;
+            shown = &button;
+        }
+    }
+    QProxyStyle::drawControl(element, shown, painter, widget);
+    if (focused)
+        drawFocusFrame(painter, option, option->rect.adjusted(2, 2, -2, -2));
 }

@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QString>
 
 // A progress bar whose text is shown literally: QProgressBar would turn "%p", "%v" and "%m"
@@ -30,4 +31,18 @@ public:
 
 protected:
     void nextCheckState() override;
+};
+
+// A style whose keyboard focus frame is plainly visible: a solid line in the highlight colour
+// instead of the base style's faint dotted outline.
+class FocusFrameStyle final : public QProxyStyle {
+    Q_OBJECT
+public:
+    using QProxyStyle::QProxyStyle;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget = nullptr) const override;
+    // A push button with the focus gets the frame inside its border, whatever the base style
+    // draws for the focus itself.
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget = nullptr) const override;
 };

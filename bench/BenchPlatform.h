@@ -23,5 +23,9 @@ public:
     QString chooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
     bool openUrl(const QUrl&) override { return false; }
     bool openInTextEditor(const QString&, QString*) override { return false; }
+    bool openInEditorAt(const QString&, int, int, QString*) override { return false; }
+    bool showInFileManager(const QString&, QString*) override { return false; }
+    void setClipboardText(const QString&) override {}
+    QString chooseMenuItem(QWidget*, QPoint, const QStringList&) override { return {}; }
     void endProgram() override {}
 };

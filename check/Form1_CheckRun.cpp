@@ -21,6 +21,7 @@
 #include <QThreadPool>
 #include <QtMath>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -100,16 +101,23 @@ private:
     FileList* lists_[2];
 };
 
-// The valid and the invalid list as the place where checked files are filed.
+// The valid and the invalid list as the place where a checked file is filed; `noteInvalid`
+// learns each invalid row that has a report.
 class ResultLists final : public ResultRowSink {
 public:
-    ResultLists(FileList& valid, FileList& invalid) : valid_(valid), invalid_(invalid) {}
+    ResultLists(FileList& valid, FileList& invalid,
+                std::function<void(const QString& row)> noteInvalid)
+        : valid_(valid), invalid_(invalid), noteInvalid_(std::move(noteInvalid)) {}
     void appendValid(const QString& row) override { valid_.append(row); }
-    void appendInvalid(const QString& row) override { invalid_.append(row); }
+    void appendInvalid(const QString& row) override {
+        invalid_.append(row);
+        noteInvalid_(row);
+    }
 
 private:
     FileList& valid_;
     FileList& invalid_;
+    std::function<void(const QString& row)> noteInvalid_;
 };
 
 // Checks `path` on this thread (when no worker could be started).
@@ -159,7 +167,10 @@ void Form1::PushButton4_Click() {
         return;
     }
     guard.step(102, [this] { ListView2->clear(); });
-    guard.step(104, [this] { ListView3->clear(); });
+    guard.step(104, [this] {
+        ListView3->clear();
+        invalidRows_.clear();
+    });
     guard.step(106, [this] { SetWindowPointer(WindowPointer::Busy); });
     int count = 0;
     guard.step(108, [&] { count = ListView1->count(); });
@@ -210,7 +221,10 @@ void Form1::PushButton4_Click() {
         // The option is read for each file just before its row is filed.
         const bool showErrors = guard.test(120, [this] { return Check1->value() == 1; });
         guard.step(showErrors ? 122 : 124, [&] {
-            ResultLists lists(*ListView2, *ListView3);
+            ResultLists lists(*ListView2, *ListView3, [&](const QString& row) {
+                if (!result->loaded && result->failedStep == 0)
+                    invalidRows_.insert(row, {path, result->error});
+            });
             FileCheckResult(path, *result, lists, showErrors, errorBox());
         });
         if (unloaded())

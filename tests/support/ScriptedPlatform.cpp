@@ -73,6 +73,29 @@ bool ScriptedPlatform::openInTextEditor(const QString& file, QString* error) {
     return editorFailure.isEmpty();
 }
 
+bool ScriptedPlatform::openInEditorAt(const QString& file, int line, int column, QString* error) {
+    calls.append(
+        {QStringLiteral("editor"), file, {}, {}, {}, {QString::number(line), QString::number(column)}});
+    *error = editorFailure;
+    return editorFailure.isEmpty();
+}
+
+bool ScriptedPlatform::showInFileManager(const QString& file, QString* error) {
+    calls.append({QStringLiteral("fileManager"), file, {}, {}, {}, {}});
+    *error = fileManagerFailure;
+    return fileManagerFailure.isEmpty();
+}
+
+void ScriptedPlatform::setClipboardText(const QString& text) {
+    calls.append({QStringLiteral("clipboard"), text, {}, {}, {}, {}});
+    clipboard = text;
+}
+
+QString ScriptedPlatform::chooseMenuItem(QWidget*, QPoint, const QStringList& items) {
+    calls.append({QStringLiteral("menu"), {}, {}, {}, {}, items});
+    return takeOr(menuAnswers, QString(), unexpected, QStringLiteral("menu: ") + items.join('|'));
+}
+
 void ScriptedPlatform::endProgram() {
     calls.append({QStringLiteral("end"), {}, {}, {}, {}, {}});
     ended = true;

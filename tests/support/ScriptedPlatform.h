@@ -14,12 +14,15 @@
 #include <functional>
 
 struct PlatformCall {
-    QString kind;  // "message", "input", "open", "save", "folder", "url", "editor", "end"
-    QString text;  // message text, prompt, address, or the file opened in the editor
+    // "message", "input", "open", "save", "folder", "url", "editor", "fileManager",
+    // "clipboard", "menu", "end"
+    QString kind;
+    QString text;  // message text, prompt, address, file opened or shown, or clipboard text
     QString title;
     MessageButtons buttons = MessageButtons::Ok;
     MessageIcon icon = MessageIcon::None;
-    QStringList arguments;  // filters, default text, or start folder
+    // filters, default text, start folder, menu items, or an editor's line and column
+    QStringList arguments;
 };
 
 class ScriptedPlatform final : public Platform {
@@ -33,6 +36,10 @@ public:
     bool urlResult = true;
     // The reason an editor gives for not opening; empty: every file opens.
     QString editorFailure;
+    // The reason the file manager gives for not showing a file; empty: it shows every file.
+    QString fileManagerFailure;
+    // Answers of pop-up menus: the item to choose ("" closes the menu without a choice).
+    std::deque<QString> menuAnswers;
     // Called inside each message box before it returns (lets a test look at the window while
     // a modal box is "open").
     std::function<void(const PlatformCall&)> onMessage;
@@ -54,5 +61,11 @@ public:
     QString chooseFolder(QWidget* owner, const QString& title, const QString& startFolder) override;
     bool openUrl(const QUrl& url) override;
     bool openInTextEditor(const QString& file, QString* error) override;
+    bool openInEditorAt(const QString& file, int line, int column, QString* error) override;
+    bool showInFileManager(const QString& file, QString* error) override;
+    void setClipboardText(const QString& text) override;
+    QString chooseMenuItem(QWidget* owner, QPoint globalPos, const QStringList& items) override;
+    // The clipboard's text (the last text put there).
+    QString clipboard;
     void endProgram() override;
 };
