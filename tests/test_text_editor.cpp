@@ -1,5 +1,6 @@
 // Finding the desktop's plain-text editor from the freedesktop.org configuration files.
 
+#include "app/EditorAtLine.h"
 #include "app/TextEditor.h"
 #include "tests/support/TestEnv.h"
 
@@ -126,6 +127,74 @@ private slots:
         QCOMPARE(error,
                  "The text editor /bin/gedit could not be started: No such file or directory");
         QCOMPARE(started, QList<QStringList>(2, {"/bin/gedit", kFile}));
+    }
+
+    void editorsGetTheLineInTheirOwnForm_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        const QString f = kFile;
+        QTest::newRow("VS Code") << "/usr/bin/code" << QStringList{"--new", "-g", f + ":12:7"};
+        QTest::newRow("VSCodium") << "codium" << QStringList{"--new", "-g", f + ":12:7"};
+        QTest::newRow("Sublime Text") << "subl" << QStringList{"--new", f + ":12:7"};
+        QTest::newRow("Kate") << "kate" << QStringList{"--new", "-l", "12", "-c", "7", f};
+        QTest::newRow("KWrite") << "kwrite" << QStringList{"--new", "-l", "12", "-c", "7", f};
+        QTest::newRow("Geany") << "geany" << QStringList{"--new", "--line=12", "--column=7", f};
+        QTest::newRow("gedit") << "gedit" << QStringList{"--new", "+12:7", f};
+        QTest::newRow("Emacs") << "emacs" << QStringList{"--new", "+12:7", f};
+        QTest::newRow("emacsclient") << "emacsclient" << QStringList{"--new", "+12:7", f};
+        QTest::newRow("micro") << "micro" << QStringList{"--new", "+12:7", f};
+        QTest::newRow("GNOME Text Editor") << "gnome-text-editor" << QStringList{"--new", "+12", f};
+        QTest::newRow("Pluma") << "pluma" << QStringList{"--new", "+12", f};
+        QTest::newRow("Xed") << "xed" << QStringList{"--new", "+12", f};
+        QTest::newRow("vim") << "/usr/bin/vim" << QStringList{"--new", "+12", f};
+        QTest::newRow("Neovim") << "nvim" << QStringList{"--new", "+12", f};
+        QTest::newRow("nano") << "nano" << QStringList{"--new", "+12,7", f};
+        QTest::newRow("unknown") << "/opt/scribe" << QStringList{"--new", f};
+    }
+    void editorsGetTheLineInTheirOwnForm() {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        const EditorCommand at = AtLine({program, {"--new", kFile}}, kFile, 12, 7);
+        QCOMPARE(at.program, program);
+        QCOMPARE(at.arguments, arguments);
+    }
+
+    void withoutALineOrTheFileTheCommandStaysAsItIs() {
+        const EditorCommand gedit{"gedit", {kFile}};
+        QCOMPARE(AtLine(gedit, kFile, 0, 0).arguments, QStringList{kFile});
+        QCOMPARE(AtLine(gedit, kFile, 4, 0).arguments, QStringList({"+4:1", kFile}));
+        const EditorCommand joined{"gedit", {"--file=" + kFile}};
+        QCOMPARE(AtLine(joined, kFile, 4, 2).arguments, joined.arguments);
+    }
+
+    void aTerminalEditorWhenNoGraphicalOneIsThere() {
+        FakeDesktop d;
+        d.programs = {"/bin/nano", "/bin/vim", "/bin/xterm"};
+        QList<QStringList> started;
+        DesktopEnvironment e = d.environment();
+        e.editor = "nano";
+        e.visual = "vim -p";
+        e.startProgram = [&](const QString& program, const QStringList& arguments, QString*) {
+            started.append(QStringList{program} + arguments);
+            return true;
+        };
+        QString error;
+        QVERIFY(OpenInEditorAt(kFile, 9, 3, e, &error));
+        QCOMPARE(started.last(), QStringList({"/bin/xterm", "-e", "/bin/vim", "-p", "+9", kFile}));
+        e.visual.clear();
+        QVERIFY(OpenInEditorAt(kFile, 9, 3, e, &error));
+        QCOMPARE(started.last(), QStringList({"/bin/xterm", "-e", "/bin/nano", "+9,3", kFile}));
+        // A graphical editor comes first.
+        d.programs.insert("/bin/gedit");
+        e.findProgram = d.environment().findProgram;
+        QVERIFY(OpenInEditorAt(kFile, 9, 3, e, &error));
+        QCOMPARE(started.last(), QStringList({"/bin/gedit", "+9:3", kFile}));
+        // Neither: the same message as for the samples.
+        d.programs = {"/bin/nano"};
+        e.findProgram = d.environment().findProgram;
+        QVERIFY(!OpenInEditorAt(kFile, 9, 3, e, &error));
+        QVERIFY(error.startsWith("No plain-text editor was found to open " + kFile));
+        QCOMPARE(started.size(), 3);
     }
 
     void execLinesFollowTheQuotingRules() {

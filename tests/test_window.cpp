@@ -207,8 +207,39 @@ private slots:
         auto form = env.makeForm(env.path("prog"));
         QVERIFY(env.platform.calls.isEmpty());
         QCOMPARE(form->palette().color(QPalette::Window), QColor(Qt::white));
-        QCOMPARE(form->Frame1->palette().color(QPalette::Window), QColor(Qt::white));
         QCOMPARE(form->customPointer().shape(), Qt::PointingHandCursor);
+        // As drawn: the frame and the check box on white, the label in the window's bold font.
+        const QImage frame = form->Frame1->grab().toImage();
+        QCOMPARE(frame.pixelColor(frame.width() - 12, frame.height() / 2), QColor(Qt::white));
+        const QImage box = form->Check1->grab().toImage();
+        QCOMPARE(box.pixelColor(box.width() - 3, box.height() / 2), QColor(Qt::white));
+        for (QWidget* w : {static_cast<QWidget*>(form->Frame1), static_cast<QWidget*>(form->Check1)}) {
+            QCOMPARE(QFontInfo(w->font()).family(), QFontInfo(form->font()).family());
+            QVERIFY(QFontInfo(w->font()).bold());
+            QCOMPARE(w->font().pointSizeF(), 9.0);
+        }
+    }
+
+    void returnClicksTheFocusedButton() {
+        TestEnv env;
+        auto form = env.makeForm();
+        env.platform.messageAnswers = {MessageAnswer::No, MessageAnswer::No};
+        form->PushButton8->setFocus();
+        QTest::keyClick(form->PushButton8, Qt::Key_Return);
+        QTest::keyClick(form->PushButton8, Qt::Key_Enter);
+        QCOMPARE(env.platform.callsOf("message").size(), 2);  // Help asked twice
+        QVERIFY(env.platform.callsOf("url").isEmpty());
+    }
+
+    void aWindowTallerThanTheScreenOpensWithItsTitleBarOnIt() {
+        // 1366x768 at 125 %: 1093x614 logical pixels, less a panel at the top.
+        const QRect small(0, 27, 1093, 587);
+        const QPoint at = CentredPosition(QSize(540, 670), small);
+        QCOMPARE(at.y(), 27);
+        QVERIFY(qAbs(at.x() - (1093 - 540) / 2) <= 1);
+        // A screen with room: centred.
+        QVERIFY((CentredPosition(QSize(540, 670), QRect(0, 0, 1280, 1024)) - QPoint(370, 177))
+                    .manhattanLength() <= 2);
     }
 
     void skinGivesButtonFaceColoursAndStyle() {
@@ -218,7 +249,8 @@ private slots:
         QVERIFY(env.platform.calls.isEmpty());
         const QColor face = QGuiApplication::palette().color(QPalette::Button);
         QCOMPARE(form->palette().color(QPalette::Window), face);
-        QCOMPARE(form->Frame1->palette().color(QPalette::Window), face);
+        const QImage frame = form->Frame1->grab().toImage();
+        QCOMPARE(frame.pixelColor(frame.width() - 12, frame.height() / 2), face);
         QCOMPARE(form->Check1->palette().color(QPalette::Window), face);
         QVERIFY(form->styleSheet().contains("rgb(1, 2, 3)"));
     }
