@@ -84,6 +84,13 @@ private slots:
         row("nul-in-text.xml", false, 9, "Char 0x0", 2);
         row("nul-after-root.xml", false, 5, "Extra content at the end of the document", 3);
         row("utf16-odd-byte.xml", false, 5, "Extra content at the end of the document", 3);
+        // External inputs are judged as the document is: a NUL, or a read that fails part-way.
+        row("dtd-nul.xml", false, 9, "dtd-nul.dtd\" holds a NUL character", 2);
+        row("entity-nul-first.xml", false, 9, "entity-nul-first.ent\" holds a NUL character", 1);
+        row("dtd-unreadable.xml", false, 1549, "failed to read \"/proc/self/mem\" after 0 bytes",
+            1);
+        row("entity-unreadable.xml", false, 1549, "failed to read \"/proc/self/mem\" after 0", 1);
+        row("dtd-escaped-nul.xml", false, 1549, "holds an escaped NUL character (%00)", 1);
     }
     void committedCorpus() {
         QFETCH(QString, name);
@@ -106,8 +113,62 @@ private slots:
         QCOMPARE(result.error.line, line);
         QVERIFY(usable(ErrorReportText(result.error)));
         // The error stands in the document, or in the definitions it loaded beside it.
-        QVERIFY2(result.error.url == path || result.error.url.endsWith(".dtd"),
+        QVERIFY2(result.error.url == path || result.error.url.endsWith(".dtd") ||
+                     result.error.url.endsWith(".ent") || result.error.url == "/proc/self/mem",
                  qPrintable(result.error.url));
+    }
+
+    // The parser takes a NUL in an external DTD or entity for its end; the check finds it
+    // wherever it stands, also where the reads of the file end, and in UTF-16.
+    void aNulInAnExternalInputIsFoundWhereverItStands() {
+        const QByteArray uses = "<!DOCTYPE a SYSTEM \"rules.dtd\">\n<a/>\n";
+        for (const int at : {0, 1, 3999, 4000, 4001, 65535, 65536, 65537, 200000}) {
+            // Comment lines of 100 bytes up to the NUL; the NUL, then a proper declaration.
+            QByteArray dtd;
+            while (dtd.size() + 100 <= at)
+                dtd += "<!--" + QByteArray(92, 'c') + "-->\n";
+            dtd += QByteArray(at - dtd.size(), ' ');
+            const QByteArray good = dtd + "<!ELEMENT a EMPTY>\n";
+            const QString folder = QStringLiteral("nul%1/").arg(at);
+            env.write(folder + "rules.dtd", good);
+            QVERIFY(CheckXmlFile(env.write(folder + "good.xml", uses)).loaded);
+            env.write(folder + "rules.dtd", dtd + '\0' + "<!ELEMENT a EMPTY>\n");
+            const CheckResult result = CheckXmlFile(env.write(folder + "doc.xml", uses));
+            QVERIFY2(!result.loaded, qPrintable(folder));
+            QCOMPARE(result.error.errorCode, 9);
+            QCOMPARE(result.error.url, env.path(folder + "rules.dtd"));
+            QCOMPARE(result.error.filepos, at);
+            QCOMPARE(result.error.line, at / 100 + 1);
+            QCOMPARE(result.error.linepos, at % 100 + 1);
+        }
+        // UTF-16 entities hold zero bytes in every character, but a NUL only where one is.
+        const auto utf16 = [](const QString& text) {
+            QByteArray bytes("\xff\xfe", 2);
+            for (QChar c : text) {
+                bytes.append(static_cast<char>(c.unicode() & 0xff));
+                bytes.append(static_cast<char>(c.unicode() >> 8));
+            }
+            return bytes;
+        };
+        const QByteArray refers =
+            "<!DOCTYPE a [<!ELEMENT a ANY><!ELEMENT b EMPTY><!ENTITY e SYSTEM \"e.ent\">]>\n"
+            "<a>&e;</a>\n";
+        env.write("u16/e.ent", utf16(QStringLiteral("<b/>\n<b/>caf\u00e9")));
+        const CheckResult wide = CheckXmlFile(env.write("u16/doc.xml", refers));
+        QVERIFY2(wide.loaded, qPrintable(ErrorReportText(wide.error)));
+        env.write("u16nul/e.ent", utf16(QStringLiteral("<b/>\n<b/>")) + QByteArray(2, '\0'));
+        const CheckResult wideNul = CheckXmlFile(env.write("u16nul/doc.xml", refers));
+        QVERIFY(!wideNul.loaded);
+        QCOMPARE(wideNul.error.errorCode, 9);
+        QCOMPARE(wideNul.error.filepos, 20);
+        QCOMPARE(wideNul.error.line, 2);
+        QCOMPARE(wideNul.error.linepos, 5);
+        QVERIFY(wideNul.error.url.endsWith("u16nul/e.ent"));
+        // An external entity read through a parameter entity is judged the same way.
+        env.write("pe/p.ent", QByteArray("<!ELEMENT a EMPTY>\0", 19));
+        QVERIFY(!CheckXmlFile(env.write("pe/doc.xml",
+                                        "<!DOCTYPE a [<!ENTITY % p SYSTEM \"p.ent\"> %p;]><a/>"))
+                     .loaded);
     }
 
     void hugeDocumentsGetAVerdictWithAShortSourceText_data() {
