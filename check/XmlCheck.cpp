@@ -7,6 +7,7 @@
 #include "check/ExternalInput.h"
 #include "check/InputFile.h"
 #include "check/ParserMemory.h"
+#include "check/StartTagLimits.h"
 #include "check/XmlErrorCapture.h"
 #include "check/XmlString.h"
 
@@ -190,6 +191,8 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     ctxt->sax->internalSubset = internalSubsetThenValidate;
     ctxt->sax->resolveEntity = resolveEscaped;
     ctxt->sax->entityDecl = entityDeclEscaped;
+    StartTagLimits::install(ctxt->sax);
+    StartTagLimits startTags(ctxt.get());
     capture.addContext(ctxt.get());
     budget.stopOnExcess(ctxt.get());
 

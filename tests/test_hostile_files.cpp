@@ -171,6 +171,66 @@ private slots:
                      .loaded);
     }
 
+    // The parser's work on one start tag grows with the square of its attributes: a tag beyond
+    // the limits is refused, also one of a million attributes, before that work is done.
+    void startTagsBeyondTheLimitsAreRefused() {
+        const auto tag = [](int count, const char* form, const QByteArray& before = "<a") {
+            QByteArray doc = before;
+            for (int i = 0; i < count; ++i)
+                doc += ' ' + QByteArray(form).replace("#", QByteArray::number(i));
+            return doc + "/>\n";
+        };
+        struct Case {
+            const char* name;
+            QByteArray content;
+            const char* refusal;  // empty: valid
+        };
+        const QByteArray dtd = [] {
+            QByteArray d = "<!DOCTYPE a [<!ELEMENT a EMPTY><!ATTLIST a";
+            for (int i = 0; i < 15000; ++i)
+                d += " d" + QByteArray::number(i) + " CDATA \"v\"";
+            for (int i = 0; i < 10002; ++i)
+                d += " a" + QByteArray::number(i) + " CDATA #IMPLIED";
+            return d + ">]>\n";
+        }();
+        const Case cases[] = {
+            {"10000 attributes", tag(10000, "a#=''"), ""},
+            {"10001 attributes", tag(10001, "a#=''"), "A start tag with 10001 attributes"},
+            {"a million attributes", tag(1000000, "a#=''"),
+             "A start tag with more than 10000 attributes"},
+            {"10000 namespaces", tag(10000, "xmlns:p#='urn:#'"), ""},
+            {"10001 namespaces", tag(10001, "xmlns:p#='urn:#'"),
+             "A start tag with 10001 namespace declarations"},
+            {"a million namespaces", tag(1000000, "xmlns:p#='urn:#'"),
+             "More than 20000 namespace declarations in scope at once"},
+            // Defaults from the DTD do not count; the attributes of the tag still do.
+            {"15000 defaults and 10000 attributes", tag(10000, "a#=''", dtd + "<a"), ""},
+            {"15000 defaults and 10002 attributes", tag(10002, "a#=''", dtd + "<a"),
+             "A start tag with 10002 attributes"},
+        };
+        for (const Case& c : cases) {
+            const CheckResult result = CheckXmlFile(env.write("tags.xml", c.content));
+            QCOMPARE(result.failedStep, 0);
+            QVERIFY2(result.loaded == (*c.refusal == '\0'),
+                     qPrintable(QString::fromLatin1(c.name) + ": " + result.error.reason));
+            if (result.loaded)
+                continue;
+            QCOMPARE(result.error.errorCode, 2);
+            QVERIFY2(result.error.reason.contains(c.refusal), qPrintable(result.error.reason));
+            QVERIFY(result.error.reason.contains("the check's limit is 10000"));
+            QCOMPARE(result.error.line, c.content.count('\n'));
+        }
+        // Within the limits the parser's own verdicts stand.
+        const CheckResult twice =
+            CheckXmlFile(env.write("twice.xml", tag(9000, "a#=''", "<a x='1' a8999='2'")));
+        QVERIFY(!twice.loaded);
+        QCOMPARE(twice.error.errorCode, 42);
+        // Declarations of many nested elements are in scope together.
+        const QByteArray nested = QByteArray("<e xmlns:p='urn:p'>").repeated(15000) + "<p:x/>" +
+                                  QByteArray("</e>").repeated(15000);
+        QVERIFY(CheckXmlFile(env.write("nested.xml", nested)).loaded);
+    }
+
     void hugeDocumentsGetAVerdictWithAShortSourceText_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("code");
