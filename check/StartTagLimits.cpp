@@ -6,15 +6,11 @@
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 
-#include <QHash>
-
 #include <algorithm>
 
 namespace {
 
 thread_local StartTagLimits* tCurrent = nullptr;
-// The attribute defaults declared so far for each element name, for the parse on this thread.
-thread_local QHash<QByteArray, int>* tDefaults = nullptr;
 
 QString tooMany(const QString& counted, const char* what, int limit) {
     return QStringLiteral("%1 %2: the check's limit is %3 %2 in one start tag")
@@ -48,12 +44,12 @@ struct StartTagHooks {
     static void attributeDecl(void* context, const xmlChar* element, const xmlChar* name, int type,
                               int def, const xmlChar* defaultValue, xmlEnumerationPtr tree) {
         StartTagLimits* limits = StartTagLimits::current();
-        if (limits != nullptr && defaultValue != nullptr && tDefaults != nullptr) {
+        if (limits != nullptr && defaultValue != nullptr) {
             try {
-                int& count = (*tDefaults)[QByteArray(reinterpret_cast<const char*>(element))];
+                int& count = limits->defaults_[QByteArray(reinterpret_cast<const char*>(element))];
                 limits->mostDefaults_ = std::max(limits->mostDefaults_, ++count);
             } catch (...) {
-                // Without the count the limit while reading only comes later.
+                // Out of memory: the count stays as it was, and the check fails soon after.
             }
         }
         xmlSAX2AttributeDecl(context, element, name, type, def, defaultValue, tree);
@@ -62,16 +58,10 @@ struct StartTagHooks {
 
 StartTagLimits::StartTagLimits(_xmlParserCtxt* context) : previous_(tCurrent), context_(context) {
     tCurrent = this;
-    if (previous_ == nullptr)
-        tDefaults = new QHash<QByteArray, int>();
 }
 
 StartTagLimits::~StartTagLimits() {
     tCurrent = previous_;
-    if (previous_ == nullptr) {
-        delete tDefaults;
-        tDefaults = nullptr;
-    }
 }
 
 StartTagLimits* StartTagLimits::current() {

@@ -10,6 +10,8 @@
 // Attributes that the DTD supplies by default are not limited: their number is declared, not
 // read from a tag, and the document's own DTD is checked as it is.
 
+#include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <cstddef>
@@ -44,6 +46,7 @@ private:
 
     StartTagLimits* previous_;
     _xmlParserCtxt* context_;
-    int mostDefaults_ = 0;  // the most attribute defaults declared for one element name
+    QHash<QByteArray, int> defaults_;  // the attribute defaults declared for each element name
+    int mostDefaults_ = 0;             // the most of them for one element name
     bool refused_ = false;
 };
