@@ -7,6 +7,7 @@
 #include <libxml/xmlerror.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -93,26 +94,31 @@ bool StartTagLimits::mayGrow(const void* block, std::size_t size) {
     if (limits == nullptr || limits->context_ == nullptr || block == nullptr)
         return true;
     const xmlParserCtxtPtr ctxt = limits->context_;
-    // Five pointers an attribute; the defaults of the element come into the same table.
-    if (block == ctxt->atts) {
-        const std::size_t room = size / (5 * sizeof(xmlChar*));
-        // The table doubles when it is full: it is refused growth once it holds more than the
-        // limit and the most defaults of an element.
-        const long long allowed = 2LL * (kMaxAttributesPerStartTag + limits->mostDefaults_) + 16;
-        if (room <= static_cast<std::size_t>(allowed))
-            return true;
+    // The table doubles when it is full: it is refused growth once it would hold more than the
+    // limit and the most defaults of an element (which come into the same table).
+    const long long allowed = 2LL * (kMaxAttributesPerStartTag + limits->mostDefaults_) + 16;
+    constexpr std::size_t kAttributeBytes = 5 * sizeof(xmlChar*);  // five pointers each
+    // The parser grows the attribute table and at once a table of one int an attribute: a
+    // growth to a tenth of the one before marks the attribute table of any parser context of
+    // this check, also one that parses an entity's text for an entity reference.
+    const std::size_t before = std::exchange(limits->lastGrowth_, size);
+    const bool attributeTables =
+        before % (2 * kAttributeBytes) == 0 && size == before / kAttributeBytes * sizeof(int);
+    const std::size_t attributeRoom = block == ctxt->atts ? size / kAttributeBytes
+                                      : attributeTables   ? before / kAttributeBytes
+                                                          : 0;
+    if (attributeRoom > static_cast<std::size_t>(allowed)) {
         limits->refuse(
             ctxt,
             tooMany(QStringLiteral("A start tag with more than %1").arg(kMaxAttributesPerStartTag),
                     "attributes", kMaxAttributesPerStartTag));
         return false;
     }
-    // Two pointers a declaration, of every element still open; it doubles when it is full, so
-    // it is refused growth once it holds more than twice what one start tag may hold.
-    if (block == ctxt->nsTab) {
-        const std::size_t room = size / (2 * sizeof(xmlChar*));
-        if (room <= static_cast<std::size_t>(4 * kMaxNamespacesPerStartTag))
-            return true;
+    // Two pointers a declaration, of every element still open: refused growth once it would
+    // hold more than twice what one start tag may hold. (Only the document's own table: the
+    // contexts that parse entities come and go unseen.)
+    if (block == ctxt->nsTab &&
+        size / (2 * sizeof(xmlChar*)) > static_cast<std::size_t>(4 * kMaxNamespacesPerStartTag)) {
         limits->refuse(ctxt, QStringLiteral("More than %1 namespace declarations in scope at "
                                             "once: the check's limit is %2 namespace "
                                             "declarations in one start tag, and twice as many "

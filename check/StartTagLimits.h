@@ -5,7 +5,9 @@
 // (a file of 1.1 MB) takes seconds, and ten times as many take minutes; namespace declarations
 // likewise. A start tag beyond the limits is refused with a reason that says so: before its
 // element is built when it holds up to twice the limit, and while it is being read when it
-// holds more (so that a tag of millions of attributes is stopped long before the comparisons).
+// holds more (so that a tag of millions of attributes is stopped long before the comparisons),
+// also in the text of an entity, which the parser reads with contexts of its own. Namespace
+// declarations are stopped while they are read in the document's own text only.
 //
 // Attributes that the DTD supplies by default are not limited: their number is declared, not
 // read from a tag, and the document's own DTD is checked as it is.
@@ -46,6 +48,7 @@ private:
 
     StartTagLimits* previous_;
     _xmlParserCtxt* context_;
+    std::size_t lastGrowth_ = 0;       // the size of the last block that grew
     QHash<QByteArray, int> defaults_;  // the attribute defaults declared for each element name
     int mostDefaults_ = 0;             // the most of them for one element name
     bool refused_ = false;

@@ -207,7 +207,15 @@ private slots:
             {"15000 defaults and 10000 attributes", tag(10000, "a#=''", dtd + "<a"), ""},
             {"15000 defaults and 10002 attributes", tag(10002, "a#=''", dtd + "<a"),
              "A start tag with 10002 attributes"},
+            // Start tags in the text of entities are stopped while they are read too.
+            {"an entity's tag of 50000 attributes",
+             "<!DOCTYPE r [<!ENTITY e \"" + tag(50000, "a#=''") + "\">]>\n<r>&e;</r>\n",
+             "A start tag with more than 10000 attributes"},
+            {"an external entity's tag of 50000 attributes",
+             "<!DOCTYPE r [<!ENTITY e SYSTEM \"tags.ent\">]>\n<r>&e;</r>\n",
+             "A start tag with more than 10000 attributes"},
         };
+        env.write("tags.ent", tag(50000, "a#=''"));
         for (const Case& c : cases) {
             const CheckResult result = CheckXmlFile(env.write("tags.xml", c.content));
             QCOMPARE(result.failedStep, 0);
