@@ -186,7 +186,7 @@ xmlParserInputPtr loadEntity(const char* url, const char* id, xmlParserCtxtPtr c
     }
     // From here the parser's input buffer owns the file and closes it through closeEntity
     // (also when creating the buffer fails).
-    auto input = std::make_unique<ExternalInput>(std::move(file), QFile::decodeName(opened));
+    auto input = std::make_unique<ExternalInput>(std::move(file), QFile::decodeName(opened), ctxt);
     xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateIO(
         ReadInputFile, closeEntity, static_cast<ByteSource*>(input.release()),
         XML_CHAR_ENCODING_NONE);

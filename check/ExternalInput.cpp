@@ -1,5 +1,6 @@
 #include "check/ExternalInput.h"
 
+#include "check/StartTagLimits.h"
 #include "check/XmlErrorCapture.h"
 
 #include <libxml/xmlerror.h>
@@ -26,10 +27,14 @@ bool startsWith(const char* bytes, long long count, const char* pattern, int len
 
 }  // namespace
 
-ExternalInput::ExternalInput(std::unique_ptr<InputFile> file, QString shown)
-    : file_(std::move(file)), shown_(std::move(shown)) {}
+ExternalInput::ExternalInput(std::unique_ptr<InputFile> file, QString shown,
+                             _xmlParserCtxt* context)
+    : file_(std::move(file)), shown_(std::move(shown)), context_(context) {
+    StartTagLimits::watchEntityContext(context_);
+}
 
 ExternalInput::~ExternalInput() {
+    StartTagLimits::forgetEntityContext(context_);
     // A NUL right after the last bytes the parser took, which it never asked past.
     if (nulAhead_)
         reportNul();

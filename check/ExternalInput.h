@@ -12,10 +12,13 @@
 
 #include <memory>
 
+struct _xmlParserCtxt;
+
 class ExternalInput final : public ByteSource {
 public:
-    // `file` is open; `shown` names it in reports.
-    ExternalInput(std::unique_ptr<InputFile> file, QString shown);
+    // `file` is open; `shown` names it in reports; `context` is the parser context that reads
+    // it.
+    ExternalInput(std::unique_ptr<InputFile> file, QString shown, _xmlParserCtxt* context);
     ~ExternalInput() override;
     ExternalInput(const ExternalInput&) = delete;
     ExternalInput& operator=(const ExternalInput&) = delete;
@@ -36,6 +39,7 @@ private:
 
     std::unique_ptr<InputFile> file_;
     QString shown_;
+    _xmlParserCtxt* context_;
     int unit_ = 0;     // 0 until learnt
     int lowByte_ = 0;  // the index within a unit of its low byte
     long long handedOut_ = 0;

@@ -6,17 +6,18 @@
 // likewise. A start tag beyond the limits is refused with a reason that says so: before its
 // element is built when it holds up to twice the limit, and while it is being read when it
 // holds more (so that a tag of millions of attributes is stopped long before the comparisons),
-// also in the text of an entity, which the parser reads with contexts of its own. Namespace
-// declarations are stopped while they are read in the document's own text only.
+// also in the text of an entity, which the parser reads with contexts of its own.
 //
 // Attributes that the DTD supplies by default are not limited: their number is declared, not
 // read from a tag, and the document's own DTD is checked as it is.
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QString>
 
 #include <cstddef>
+#include <vector>
 
 struct _xmlParserCtxt;
 struct _xmlSAXHandler;
@@ -35,6 +36,15 @@ public:
     // Routes the handler's element starts and attribute declarations through the checks.
     static void install(_xmlSAXHandler* sax);
 
+    // A context that parses the text of an external entity, from when its input opens until
+    // the input closes (the context is freed only after its inputs).
+    static void watchEntityContext(_xmlParserCtxt* context);
+    static void forgetEntityContext(_xmlParserCtxt* context);
+    // An internal entity declared with `content` as its text: a reference to it is refused
+    // when a start tag of its text holds more namespace declarations than a tag is let hold
+    // while it is read (a start tag lies whole in one entity's text).
+    static void noteEntity(const unsigned char* name, const unsigned char* content);
+
     // For the allocator: false when `block` is the attribute or namespace table of the parse
     // and growing it to `size` bytes means a start tag far beyond the limits; the parse is then
     // stopped with the reason (and the growth must be refused).
@@ -48,8 +58,10 @@ private:
 
     StartTagLimits* previous_;
     _xmlParserCtxt* context_;
-    std::size_t lastGrowth_ = 0;       // the size of the last block that grew
-    QHash<QByteArray, int> defaults_;  // the attribute defaults declared for each element name
-    int mostDefaults_ = 0;             // the most of them for one element name
+    std::size_t lastGrowth_ = 0;  // the size of the last block that grew
+    std::vector<_xmlParserCtxt*> entityContexts_;
+    QList<QByteArray> crowdedEntities_;  // entities with too many declarations in one tag
+    QHash<QByteArray, int> defaults_;    // the attribute defaults declared for each element name
+    int mostDefaults_ = 0;               // the most of them for one element name
     bool refused_ = false;
 };

@@ -106,6 +106,8 @@ void entityDeclEscaped(void* context, const xmlChar* name, int type, const xmlCh
     // An unparsed entity is never read: its identifier may be whatever it is.
     if (type != XML_EXTERNAL_GENERAL_UNPARSED_ENTITY && refusedForNul(context, systemId))
         return;
+    if (type == XML_INTERNAL_GENERAL_ENTITY)
+        StartTagLimits::noteEntity(name, content);
     const XmlString escaped = escapedReference(systemId);
     xmlSAX2EntityDecl(context, name, type, publicId, escaped ? escaped.get() : systemId, content);
 }
