@@ -1,6 +1,8 @@
 // Process-wide set-up of the parser, and the loader of external DTDs and entities: local
-// files and the system XML catalog only, never the network, regular files only.
+// files and the system XML catalog only, never the network, regular files only. The catalogs
+// themselves are read from local regular files only as well.
 
+#include "check/ExternalInput.h"
 #include "check/InputFile.h"
 #include "check/ParserMemory.h"
 #include "check/XmlCheck.h"
@@ -18,6 +20,7 @@
 
 #include <memory>
 #include <mutex>
+#include <set>
 
 namespace {
 
@@ -47,9 +50,7 @@ bool hasScheme(const QByteArray& reference) {
 }
 
 QByteArray unescaped(const QByteArray& reference) {
-    const XmlString plain(
-        reinterpret_cast<xmlChar*>(xmlURIUnescapeString(reference.constData(), 0, nullptr)));
-    return plain ? QByteArray(reinterpret_cast<const char*>(plain.get())) : reference;
+    return UnescapedReference(reference);
 }
 
 // The local files a reference may name, in the order to try them; none for a reference that
@@ -82,6 +83,55 @@ QByteArray fromCatalog(const char* url, const char* id) {
     return found ? QByteArray(reinterpret_cast<const char*>(found.get())) : QByteArray();
 }
 
+// The warnings told so far, and whom to tell.
+std::mutex gWarningsLock;
+std::set<QString> gWarningsTold;
+XmlCheckWarningHandler gWarningHandler;
+
+void warn(const QString& warning) {
+    XmlCheckWarningHandler handler;
+    {
+        const std::lock_guard<std::mutex> hold(gWarningsLock);
+        if (!gWarningsTold.insert(warning).second)
+            return;
+        handler = gWarningHandler;
+    }
+    if (handler)
+        handler(warning);
+}
+
+// Every file that libxml2 opens by name itself comes here: the XML catalogs (the system's,
+// those named in XML_CATALOG_FILES, and those they chain or delegate to). Only local regular
+// files are read; a remote catalog is skipped, with a warning, and the resolution goes on with
+// the other catalogs. (Documents, DTDs and entities never come here: the check reads documents
+// itself and loadEntity reads the rest.)
+xmlParserInputBufferPtr openCatalog(const char* uri, xmlCharEncoding encoding) {
+    if (uri == nullptr)
+        return nullptr;
+    const QList<QByteArray> candidates = localCandidates(QByteArray(uri));
+    if (candidates.isEmpty()) {
+        warn(QStringLiteral("skipped the XML catalog \"%1\": catalogs are read from local files "
+                            "only, never from the network")
+                 .arg(QString::fromUtf8(uri)));
+        return nullptr;
+    }
+    auto file = std::make_unique<InputFile>();
+    for (const QByteArray& candidate : candidates) {
+        if (!candidate.contains('\0') && file->open(candidate))
+            return xmlParserInputBufferCreateIO(ReadInputFile, closeEntity,
+                                                static_cast<ByteSource*>(file.release()), encoding);
+    }
+    return nullptr;  // as a missing catalog: the system may well have none
+}
+
+xmlParserInputBufferPtr openCatalogSafely(const char* uri, xmlCharEncoding encoding) {
+    try {
+        return openCatalog(uri, encoding);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 void refuse(xmlParserCtxtPtr ctxt, int code, const QString& reason, const QByteArray& url) {
     if (XmlErrorCapture* capture = XmlErrorCapture::current())
         capture->recordLoadFailure(ctxt, code, reason, url);
@@ -101,6 +151,10 @@ xmlParserInputPtr loadEntity(const char* url, const char* id, xmlParserCtxtPtr c
                               "identifier and the XML catalog has no copy of it")
                    .arg(QString::fromUtf8(asked)),
                asked);
+        return nullptr;
+    }
+    if (HoldsEscapedNul(reference)) {
+        refuse(ctxt, XML_IO_LOAD_ERROR, EscapedNulReason(reference), asked);
         return nullptr;
     }
     const QList<QByteArray> candidates = localCandidates(reference);
@@ -132,22 +186,23 @@ xmlParserInputPtr loadEntity(const char* url, const char* id, xmlParserCtxtPtr c
     }
     // From here the parser's input buffer owns the file and closes it through closeEntity
     // (also when creating the buffer fails).
+    auto input = std::make_unique<ExternalInput>(std::move(file), QFile::decodeName(opened), ctxt);
     xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateIO(
-        ReadInputFile, closeEntity, static_cast<ByteSource*>(file.release()),
+        ReadInputFile, closeEntity, static_cast<ByteSource*>(input.release()),
         XML_CHAR_ENCODING_NONE);
     if (buffer == nullptr)
         return nullptr;
-    xmlParserInputPtr input = xmlNewIOInputStream(ctxt, buffer, XML_CHAR_ENCODING_NONE);
-    if (input == nullptr) {
+    xmlParserInputPtr stream = xmlNewIOInputStream(ctxt, buffer, XML_CHAR_ENCODING_NONE);
+    if (stream == nullptr) {
         xmlFreeParserInputBuffer(buffer);
         return nullptr;
     }
     // References inside the entity resolve against its own address.
-    input->filename =
+    stream->filename =
         reinterpret_cast<char*>(xmlStrdup(reinterpret_cast<const xmlChar*>(reference.constData())));
     if (XmlErrorCapture* capture = XmlErrorCapture::current())
         capture->nameUrl(reference, QFile::decodeName(opened));
-    return input;
+    return stream;
 }
 
 xmlParserInputPtr loadEntitySafely(const char* url, const char* id, xmlParserCtxtPtr ctxt) {
@@ -171,5 +226,11 @@ void InitXmlChecking() {
         xmlCatalogSetDefaults(XML_CATA_ALLOW_GLOBAL);
         xmlParserMaxDepth = kMaxElementDepth;
         xmlSetExternalEntityLoader(loadEntitySafely);
+        xmlParserInputBufferCreateFilenameDefault(openCatalogSafely);
     });
+}
+
+void SetXmlCheckWarningHandler(XmlCheckWarningHandler handler) {
+    const std::lock_guard<std::mutex> hold(gWarningsLock);
+    gWarningHandler = std::move(handler);
 }

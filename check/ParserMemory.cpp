@@ -1,5 +1,7 @@
 #include "check/ParserMemory.h"
 
+#include "check/StartTagLimits.h"
+
 #include <libxml/parser.h>
 #include <libxml/xmlmemory.h>
 
@@ -52,6 +54,8 @@ void* countedRealloc(void* block, std::size_t size) {
     ParserMemoryBudget* budget = tCurrent;
     if (budget == nullptr)
         return std::realloc(block, size);
+    if (!StartTagLimits::mayGrow(block, size))
+        return nullptr;  // the parse is stopped, and says why
     const long long before = sizeOf(block);
     if (!budget->take(static_cast<long long>(size) - before))
         return nullptr;  // the old block stays valid, as with a failed realloc

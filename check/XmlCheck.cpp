@@ -4,8 +4,10 @@
 #include "check/XmlCheck.h"
 
 #include "check/EncodingDeclaration.h"
+#include "check/ExternalInput.h"
 #include "check/InputFile.h"
 #include "check/ParserMemory.h"
+#include "check/StartTagLimits.h"
 #include "check/XmlErrorCapture.h"
 #include "check/XmlString.h"
 
@@ -77,13 +79,35 @@ XmlString escapedReference(const xmlChar* systemId) {
                          : nullptr);
 }
 
+// The parser decodes a system identifier as a C string, so an escaped NUL ("ok.dtd%00/../x")
+// would cut it and another file would be read: such an identifier is refused where it is
+// declared, before the parser makes an address of it.
+bool refusedForNul(void* context, const xmlChar* systemId) {
+    if (systemId == nullptr)
+        return false;
+    const QByteArray reference(reinterpret_cast<const char*>(systemId));
+    if (!HoldsEscapedNul(reference))
+        return false;
+    if (XmlErrorCapture* capture = XmlErrorCapture::current())
+        capture->recordLoadFailure(static_cast<xmlParserCtxtPtr>(context), XML_IO_LOAD_ERROR,
+                                   EscapedNulReason(reference), reference);
+    return true;
+}
+
 xmlParserInputPtr resolveEscaped(void* context, const xmlChar* publicId, const xmlChar* systemId) {
+    if (refusedForNul(context, systemId))
+        return nullptr;
     const XmlString escaped = escapedReference(systemId);
     return xmlSAX2ResolveEntity(context, publicId, escaped ? escaped.get() : systemId);
 }
 
 void entityDeclEscaped(void* context, const xmlChar* name, int type, const xmlChar* publicId,
                        const xmlChar* systemId, xmlChar* content) {
+    // An unparsed entity is never read: its identifier may be whatever it is.
+    if (type != XML_EXTERNAL_GENERAL_UNPARSED_ENTITY && refusedForNul(context, systemId))
+        return;
+    if (type == XML_INTERNAL_GENERAL_ENTITY)
+        StartTagLimits::noteEntity(name, content);
     const XmlString escaped = escapedReference(systemId);
     xmlSAX2EntityDecl(context, name, type, publicId, escaped ? escaped.get() : systemId, content);
 }
@@ -169,6 +193,8 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     ctxt->sax->internalSubset = internalSubsetThenValidate;
     ctxt->sax->resolveEntity = resolveEscaped;
     ctxt->sax->entityDecl = entityDeclEscaped;
+    StartTagLimits::install(ctxt->sax);
+    StartTagLimits startTags(ctxt.get());
     capture.addContext(ctxt.get());
     budget.stopOnExcess(ctxt.get());
 

@@ -196,6 +196,17 @@ void XmlErrorCapture::recordLoadFailure(_xmlParserCtxt* context, int code, const
     takePosition(context);
 }
 
+void XmlErrorCapture::recordAt(int code, const QString& reason, const QString& url, int line,
+                               long long linepos, long long filepos, const QString& srcText) {
+    if (hasError_)
+        return;
+    recordOwn(code, reason, url);
+    report_.line = line;
+    report_.linepos = clamp32(linepos);
+    report_.filepos = clamp32(filepos);
+    report_.srcText = srcText;
+}
+
 void XmlErrorCapture::recordOwn(int code, const QString& reason, const QString& url) {
     if (hasError_)
         return;

@@ -37,6 +37,9 @@ public:
     // Records a refusal of the entity loader, at the place in `context` that asked for it.
     void recordLoadFailure(_xmlParserCtxt* context, int code, const QString& reason,
                            const QByteArray& url);
+    // Records an error found by the check itself in an input of the parser, at the given place.
+    void recordAt(int code, const QString& reason, const QString& url, int line, long long linepos,
+                  long long filepos, const QString& srcText);
     // Records an error found by the check itself, outside the parser.
     void recordOwn(int code, const QString& reason, const QString& url);
 

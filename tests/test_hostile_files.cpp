@@ -84,6 +84,13 @@ private slots:
         row("nul-in-text.xml", false, 9, "Char 0x0", 2);
         row("nul-after-root.xml", false, 5, "Extra content at the end of the document", 3);
         row("utf16-odd-byte.xml", false, 5, "Extra content at the end of the document", 3);
+        // External inputs are judged as the document is: a NUL, or a read that fails part-way.
+        row("dtd-nul.xml", false, 9, "dtd-nul.dtd\" holds a NUL character", 2);
+        row("entity-nul-first.xml", false, 9, "entity-nul-first.ent\" holds a NUL character", 1);
+        row("dtd-unreadable.xml", false, 1549, "failed to read \"/proc/self/mem\" after 0 bytes",
+            1);
+        row("entity-unreadable.xml", false, 1549, "failed to read \"/proc/self/mem\" after 0", 1);
+        row("dtd-escaped-nul.xml", false, 1549, "holds an escaped NUL character (%00)", 1);
     }
     void committedCorpus() {
         QFETCH(QString, name);
@@ -106,8 +113,151 @@ private slots:
         QCOMPARE(result.error.line, line);
         QVERIFY(usable(ErrorReportText(result.error)));
         // The error stands in the document, or in the definitions it loaded beside it.
-        QVERIFY2(result.error.url == path || result.error.url.endsWith(".dtd"),
+        QVERIFY2(result.error.url == path || result.error.url.endsWith(".dtd") ||
+                     result.error.url.endsWith(".ent") || result.error.url == "/proc/self/mem",
                  qPrintable(result.error.url));
+    }
+
+    // The parser takes a NUL in an external DTD or entity for its end; the check finds it
+    // wherever it stands, also where the reads of the file end, and in UTF-16.
+    void aNulInAnExternalInputIsFoundWhereverItStands() {
+        const QByteArray uses = "<!DOCTYPE a SYSTEM \"rules.dtd\">\n<a/>\n";
+        for (const int at : {0, 1, 3999, 4000, 4001, 65535, 65536, 65537, 200000}) {
+            // Comment lines of 100 bytes up to the NUL; the NUL, then a proper declaration.
+            QByteArray dtd;
+            while (dtd.size() + 100 <= at)
+                dtd += "<!--" + QByteArray(92, 'c') + "-->\n";
+            dtd += QByteArray(at - dtd.size(), ' ');
+            const QByteArray good = dtd + "<!ELEMENT a EMPTY>\n";
+            const QString folder = QStringLiteral("nul%1/").arg(at);
+            env.write(folder + "rules.dtd", good);
+            QVERIFY(CheckXmlFile(env.write(folder + "good.xml", uses)).loaded);
+            env.write(folder + "rules.dtd", dtd + '\0' + "<!ELEMENT a EMPTY>\n");
+            const CheckResult result = CheckXmlFile(env.write(folder + "doc.xml", uses));
+            QVERIFY2(!result.loaded, qPrintable(folder));
+            QCOMPARE(result.error.errorCode, 9);
+            QCOMPARE(result.error.url, env.path(folder + "rules.dtd"));
+            QCOMPARE(result.error.filepos, at);
+            QCOMPARE(result.error.line, at / 100 + 1);
+            QCOMPARE(result.error.linepos, at % 100 + 1);
+        }
+        // UTF-16 entities hold zero bytes in every character, but a NUL only where one is.
+        const auto utf16 = [](const QString& text) {
+            QByteArray bytes("\xff\xfe", 2);
+            for (QChar c : text) {
+                bytes.append(static_cast<char>(c.unicode() & 0xff));
+                bytes.append(static_cast<char>(c.unicode() >> 8));
+            }
+            return bytes;
+        };
+        const QByteArray refers =
+            "<!DOCTYPE a [<!ELEMENT a ANY><!ELEMENT b EMPTY><!ENTITY e SYSTEM \"e.ent\">]>\n"
+            "<a>&e;</a>\n";
+        env.write("u16/e.ent", utf16(QStringLiteral("<b/>\n<b/>caf\u00e9")));
+        const CheckResult wide = CheckXmlFile(env.write("u16/doc.xml", refers));
+        QVERIFY2(wide.loaded, qPrintable(ErrorReportText(wide.error)));
+        env.write("u16nul/e.ent", utf16(QStringLiteral("<b/>\n<b/>")) + QByteArray(2, '\0'));
+        const CheckResult wideNul = CheckXmlFile(env.write("u16nul/doc.xml", refers));
+        QVERIFY(!wideNul.loaded);
+        QCOMPARE(wideNul.error.errorCode, 9);
+        QCOMPARE(wideNul.error.filepos, 20);
+        QCOMPARE(wideNul.error.line, 2);
+        QCOMPARE(wideNul.error.linepos, 5);
+        QVERIFY(wideNul.error.url.endsWith("u16nul/e.ent"));
+        // An external entity read through a parameter entity is judged the same way.
+        env.write("pe/p.ent", QByteArray("<!ELEMENT a EMPTY>\0", 19));
+        QVERIFY(!CheckXmlFile(env.write("pe/doc.xml",
+                                        "<!DOCTYPE a [<!ENTITY % p SYSTEM \"p.ent\"> %p;]><a/>"))
+                     .loaded);
+    }
+
+    // The parser's work on one start tag grows with the square of its attributes: a tag beyond
+    // the limits is refused, also one of a million attributes, before that work is done.
+    void startTagsBeyondTheLimitsAreRefused() {
+        const auto tag = [](int count, const char* form, const QByteArray& before = "<a") {
+            QByteArray doc = before;
+            for (int i = 0; i < count; ++i)
+                doc += ' ' + QByteArray(form).replace("#", QByteArray::number(i));
+            return doc + "/>\n";
+        };
+        struct Case {
+            const char* name;
+            QByteArray content;
+            const char* refusal;  // empty: valid
+        };
+        const QByteArray dtd = [] {
+            QByteArray d = "<!DOCTYPE a [<!ELEMENT a EMPTY><!ATTLIST a";
+            for (int i = 0; i < 15000; ++i)
+                d += " d" + QByteArray::number(i) + " CDATA \"v\"";
+            for (int i = 0; i < 10002; ++i)
+                d += " a" + QByteArray::number(i) + " CDATA #IMPLIED";
+            return d + ">]>\n";
+        }();
+        const Case cases[] = {
+            {"10000 attributes", tag(10000, "a#=''"), ""},
+            {"10001 attributes", tag(10001, "a#=''"), "A start tag with 10001 attributes"},
+            {"a million attributes", tag(1000000, "a#=''"),
+             "A start tag with more than 10000 attributes"},
+            {"10000 namespaces", tag(10000, "xmlns:p#='urn:#'"), ""},
+            {"10001 namespaces", tag(10001, "xmlns:p#='urn:#'"),
+             "A start tag with 10001 namespace declarations"},
+            {"a million namespaces", tag(1000000, "xmlns:p#='urn:#'"),
+             "More than 20000 namespace declarations in scope at once"},
+            // Defaults from the DTD do not count; the attributes of the tag still do.
+            {"15000 defaults and 10000 attributes", tag(10000, "a#=''", dtd + "<a"), ""},
+            {"15000 defaults and 10002 attributes", tag(10002, "a#=''", dtd + "<a"),
+             "A start tag with 10002 attributes"},
+            // Start tags in the text of entities are stopped while they are read too.
+            {"an entity's tag of 50000 attributes",
+             "<!DOCTYPE r [<!ENTITY e \"" + tag(50000, "a#=''").trimmed() + "\">]>\n<r>&e;</r>\n",
+             "A start tag with more than 10000 attributes"},
+            {"an external entity's tag of 50000 attributes",
+             "<!DOCTYPE r [<!ENTITY e SYSTEM \"tags.ent\">]>\n<r>&e;</r>\n",
+             "A start tag with more than 10000 attributes"},
+            {"an entity's tag of 30000 namespaces",
+             "<!DOCTYPE r [<!ENTITY e \"" + tag(30000, "xmlns:p#='urn:#'").trimmed() +
+                 "\">]>\n<r>&e;</r>\n",
+             "A start tag with more than 20000 namespace declarations"},
+            {"an external entity's tag of 30000 namespaces",
+             "<!DOCTYPE r [<!ENTITY e SYSTEM \"ns.ent\">]>\n<r>&e;</r>\n",
+             "More than 20000 namespace declarations in scope at once"},
+        };
+        env.write("tags.ent", tag(50000, "a#=''"));
+        env.write("ns.ent", tag(30000, "xmlns:p#='urn:#'"));
+        for (const Case& c : cases) {
+            const CheckResult result = CheckXmlFile(env.write("tags.xml", c.content));
+            QCOMPARE(result.failedStep, 0);
+            QVERIFY2(result.loaded == (*c.refusal == '\0'),
+                     qPrintable(QString::fromLatin1(c.name) + ": " + result.error.reason));
+            if (result.loaded)
+                continue;
+            QCOMPARE(result.error.errorCode, 2);
+            QVERIFY2(result.error.reason.contains(c.refusal), qPrintable(result.error.reason));
+            QVERIFY(result.error.reason.contains("the check's limit is 10000"));
+            QVERIFY2(result.error.line == c.content.count('\n'), c.name);
+        }
+        // "xmlns" in values, text and comments is no declaration: the verdict is the DTD's.
+        const CheckResult words = CheckXmlFile(
+            env.write("words.xml", "<!DOCTYPE r [<!ENTITY e \"<!-- xmlns -->" +
+                                       tag(7000, "xmlns:p#='urn:xmlns:xmlns'").chopped(3) +
+                                       ">xmlns xmlns</a>\">]>\n<r>&e;</r>\n"));
+        QVERIFY(!words.loaded);
+        QVERIFY2(!words.error.reason.contains("limit"), qPrintable(words.error.reason));
+        // An entity that is declared but never referenced brings no tag in.
+        QVERIFY(
+            CheckXmlFile(env.write("unused.xml", "<!DOCTYPE r [<!ELEMENT r EMPTY><!ENTITY e \"" +
+                                                     tag(30000, "xmlns:p#='urn:#'").trimmed() +
+                                                     "\">]>\n<r/>\n"))
+                .loaded);
+        // Within the limits the parser's own verdicts stand.
+        const CheckResult twice =
+            CheckXmlFile(env.write("twice.xml", tag(9000, "a#=''", "<a x='1' a8999='2'")));
+        QVERIFY(!twice.loaded);
+        QCOMPARE(twice.error.errorCode, 42);
+        // Declarations of many nested elements are in scope together.
+        const QByteArray nested = QByteArray("<e xmlns:p='urn:p'>").repeated(15000) + "<p:x/>" +
+                                  QByteArray("</e>").repeated(15000);
+        QVERIFY(CheckXmlFile(env.write("nested.xml", nested)).loaded);
     }
 
     void hugeDocumentsGetAVerdictWithAShortSourceText_data() {

@@ -14,18 +14,22 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <atomic>
 #include <cerrno>
+#include <mutex>
+#include <thread>
 
 namespace {
 
 const QByteArray kDtd = "<!ELEMENT a (b)>\n<!ELEMENT b EMPTY>\n";
 const QByteArray kUsesDtd = "<?xml version=\"1.0\"?>\n<!DOCTYPE a SYSTEM \"rules.dtd\">\n";
 
-// A TCP port on this machine that listens but is never served: a check that tried to load
-// anything from it would leave a connection in its queue.
+// A TCP port on the loopback that counts every connection made to it. Each one is closed at
+// once, so that a check that connected anyway ends quickly instead of waiting for a reply.
 class Listener {
 public:
     Listener() {
@@ -35,37 +39,89 @@ public:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof address;
         if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            ::listen(fd_, 8) != 0 ||
+            ::listen(fd_, 64) != 0 ||
             ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
             qFatal("cannot listen on the loopback interface");
         port_ = ntohs(address.sin_port);
+        watcher_ = std::thread([this] {
+            while (!stop_) {
+                pollfd waiting{fd_, POLLIN, 0};
+                if (::poll(&waiting, 1, 20) <= 0)
+                    continue;
+                const int peer = ::accept(fd_, nullptr, nullptr);
+                if (peer >= 0) {
+                    ++connections_;
+                    ::close(peer);
+                }
+            }
+        });
     }
-    ~Listener() { ::close(fd_); }
+    ~Listener() {
+        stop_ = true;
+        watcher_.join();
+        ::close(fd_);
+    }
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
 
     QByteArray port() const { return QByteArray::number(port_); }
-    // True when anybody connected since the listener opened.
-    bool contacted() const {
-        const int peer = ::accept(fd_, nullptr, nullptr);
-        if (peer >= 0)
-            ::close(peer);
-        return peer >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    QByteArray address() const { return "http://127.0.0.1:" + port(); }
+    // The connections made so far, counted once the queue is drained (at most 200 ms).
+    int connections() const {
+        for (int i = 0; i < 10; ++i) {
+            pollfd waiting{fd_, POLLIN, 0};
+            if (::poll(&waiting, 1, 20) == 0)
+                break;
+        }
+        return connections_;
     }
 
 private:
     int fd_ = -1;
     int port_ = 0;
+    std::atomic<int> connections_{0};
+    std::atomic<bool> stop_{false};
+    std::thread watcher_;
 };
 
 }  // namespace
 
 class TestHostilePaths : public QObject {
     Q_OBJECT
+    Listener network;  // before the catalog that names it
     TestEnv env;
+    std::mutex warningsLock;
+    QStringList warnings;
 
 private slots:
-    void initTestCase() { InitXmlChecking(); }
+    void initTestCase() {
+        // The catalog the checks read names remote catalogs beside local ones: a chained
+        // catalog, and catalogs delegated to for public and system identifiers. It must be named
+        // before checking is set up.
+        const QByteArray remote = network.address();
+        const QByteArray head =
+            "<?xml version=\"1.0\"?>\n"
+            "<catalog xmlns=\"urn:oasis:names:tc:entity:xmlns:xml:catalog\">\n";
+        env.write("catalog/rules.dtd", kDtd);
+        env.write("catalog/catalog.xml",
+                  head + "<public publicId=\"-//Brellix//DTD Here//EN\" uri=\"rules.dtd\"/>\n" +
+                      "<delegatePublic publicIdStartString=\"-//Remote//\" catalog=\"" + remote +
+                      "/delegate-public.xml\"/>\n"
+                      "<delegateSystem systemIdStartString=\"" +
+                      remote + "/\" catalog=\"" + remote + "/delegate-system.xml\"/>\n" +
+                      "<nextCatalog catalog=\"" + remote + "/next-catalog.xml\"/>\n" +
+                      "<nextCatalog catalog=\"next.xml\"/>\n</catalog>\n");
+        env.write("catalog/next.xml",
+                  head + "<public publicId=\"-//Brellix//DTD Next//EN\" uri=\"rules.dtd\"/>\n" +
+                      "</catalog>\n");
+        qputenv("XML_CATALOG_FILES", QFile::encodeName(env.path("catalog/catalog.xml")));
+        SetXmlCheckWarningHandler([this](const QString& warning) {
+            const std::lock_guard<std::mutex> hold(warningsLock);
+            warnings.append(warning);
+        });
+        InitXmlChecking();
+    }
+    void cleanupTestCase() { SetXmlCheckWarningHandler(nullptr); }
 
     void oddFileNamesAreCheckedAndTheirReferencesResolve() {
         const QStringList names{"with blank.xml",    "per%41cent%.xml",     "hash#part.xml",
@@ -175,9 +231,70 @@ private slots:
         QVERIFY2(entity.error.reason.contains("declared EMPTY"), qPrintable(entity.error.reason));
     }
 
+    void remoteCatalogsAreSkippedWithAWarning() {
+        const QByteArray local = kUsesDtd + "<a><b/></a>\n";
+        const QByteArray fromCatalog =
+            "<!DOCTYPE a PUBLIC \"-//Brellix//DTD Here//EN\" \"nowhere.dtd\"><a><b/></a>\n";
+        const QByteArray fromNext =
+            "<!DOCTYPE a PUBLIC \"-//Brellix//DTD Next//EN\" \"nowhere.dtd\"><a><b/></a>\n";
+        env.write("cat/rules.dtd", kDtd);
+        for (const QByteArray& doc : {local, fromCatalog, fromNext}) {
+            const CheckResult result = CheckXmlFile(env.write("cat/doc.xml", doc));
+            QVERIFY2(result.loaded, qPrintable(ErrorReportText(result.error)));
+        }
+        // Delegated to a remote catalog only: there is no local copy.
+        const CheckResult delegated = CheckXmlFile(
+            env.write("cat/delegated.xml", "<!DOCTYPE a PUBLIC \"-//Remote//DTD A//EN\" \"" +
+                                               network.address() + "/a.dtd\"><a/>"));
+        QVERIFY(!delegated.loaded);
+        QCOMPARE(delegated.error.errorCode, 1543);
+        const CheckResult delegatedPublic = CheckXmlFile(env.write(
+            "cat/public.xml", "<!DOCTYPE a PUBLIC \"-//Remote//DTD B//EN\" \"nowhere.dtd\"><a/>"));
+        QVERIFY(!delegatedPublic.loaded);
+        QVERIFY2(delegatedPublic.error.reason.contains("nowhere.dtd\": No such file"),
+                 qPrintable(delegatedPublic.error.reason));
+        QCOMPARE(network.connections(), 0);
+
+        const std::lock_guard<std::mutex> hold(warningsLock);
+        const QString next = QString::fromLatin1(network.address() + "/next-catalog.xml");
+        QCOMPARE(warnings.count("skipped the XML catalog \"" + next +
+                                "\": catalogs are read from local files only, never from the "
+                                "network"),
+                 1);
+        for (const char* name : {"/delegate-public.xml", "/delegate-system.xml"})
+            QVERIFY2(warnings.filter(QString::fromLatin1(network.address() + name)).size() == 1,
+                     qPrintable(warnings.join('\n')));
+    }
+
+    void anEscapedNulNeverCutsAReference() {
+        // Cut at the NUL, each would name ok.ent, which exists and is fine.
+        env.write("nul/ok.ent", "<!ELEMENT a EMPTY>");
+        const QByteArray refused[] = {
+            "<!DOCTYPE a [<!ENTITY % p SYSTEM \"ok.ent%00/../x.ent\"> %p;]><a/>",
+            "<!DOCTYPE a [<!ELEMENT a ANY><!ENTITY e SYSTEM \"ok.ent%00.txt\">]><a>&e;</a>",
+            "<!DOCTYPE a SYSTEM \"file:" + QFile::encodeName(env.path("nul/ok.ent")) + "%00\"><a/>",
+        };
+        for (const QByteArray& doc : refused) {
+            const CheckResult result = CheckXmlFile(env.write("nul/doc.xml", doc));
+            QVERIFY2(!result.loaded, doc.constData());
+            QCOMPARE(result.error.errorCode, 1549);
+            QVERIFY2(result.error.reason.contains("holds an escaped NUL character (%00)"),
+                     qPrintable(result.error.reason));
+            QCOMPARE(result.error.url, env.path("nul/doc.xml"));
+        }
+        // An unparsed entity is never read, and "%2500" is a plain percent sign and two zeros.
+        QVERIFY(CheckXmlFile(env.write("nul/unparsed.xml",
+                                       "<!DOCTYPE a [<!ELEMENT a EMPTY><!NOTATION n SYSTEM \"n\">"
+                                       "<!ENTITY u SYSTEM \"u%00.gif\" NDATA n>]><a/>"))
+                    .loaded);
+        env.write("nul/ok.ent%00", "<!ELEMENT a EMPTY>");
+        QVERIFY(
+            CheckXmlFile(env.write("nul/percent.xml", "<!DOCTYPE a SYSTEM \"ok.ent%2500\"><a/>"))
+                .loaded);
+    }
+
     void noReferenceEverReachesTheNetwork() {
-        Listener listener;
-        const QByteArray at = "127.0.0.1:" + listener.port();
+        const QByteArray at = "127.0.0.1:" + network.port();
         const QByteArray refused[] = {
             "<!DOCTYPE a SYSTEM \"http://" + at + "/a.dtd\"><a/>",
             "<!DOCTYPE a PUBLIC \"-//Nobody//DTD A//EN\" \"https://" + at + "/a.dtd\"><a/>",
@@ -204,7 +321,7 @@ private slots:
         };
         for (const QByteArray& doc : ignored)
             QVERIFY2(CheckXmlFile(env.write("net.xml", doc)).loaded, doc.constData());
-        QVERIFY(!listener.contacted());
+        QCOMPARE(network.connections(), 0);
     }
 };
 
