@@ -524,6 +524,8 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     Gathered gathered = gatherFiles(options, paths, err);
     if (gathered.entries.empty()) {
         err.write(QStringLiteral("brellix-check: %1\n").arg(searchedText(options, paths)));
+        if (gathered.skipped.total() > 0)
+            err.write(skippedText(gathered.skipped));
         return kExitTrouble;
     }
     if (const std::optional<QString> conflict = listFileConflict(options, gathered.entries)) {
