@@ -59,6 +59,7 @@ public:
             error_ = errno != 0 ? errno : EIO;
     }
     bool failed() const { return error_ != 0; }
+    bool isTerminal() const { return ::isatty(::fileno(stream_)) == 1; }
     QString errorText() const { return QString::fromLocal8Bit(std::strerror(error_)); }
 
 private:
@@ -248,8 +249,7 @@ Parsed parseArguments(const QStringList& arguments, Output& out, Output& err) {
                 QStringLiteral("--shard needs K/N with 1 <= K <= N (for instance 2/4)"));
     }
     const QByteArray noColour = qgetenv("NO_COLOR");
-    options.colour =
-        options.format == OutputFormat::Text && noColour.isEmpty() && ::isatty(STDOUT_FILENO) == 1;
+    options.colour = options.format == OutputFormat::Text && noColour.isEmpty() && out.isTerminal();
     parsed.options = options;
     return parsed;
 }
