@@ -289,7 +289,6 @@ struct Entry {
 struct Gathered {
     std::vector<Entry> entries;
     SkippedFiles skipped;
-    bool trouble = false;  // a PATH could not be read
 };
 
 CheckResult unreadableResult(const QString& path, const QString& why) {
@@ -322,7 +321,6 @@ Gathered gatherFiles(const CheckOptions& options, const QStringList& paths, Outp
     CommandLineWalkServices services(err);
     const auto cannotRead = [&](const QString& path, const QString& why) {
         err.write(QStringLiteral("brellix-check: cannot read '%1': %2\n").arg(path, why));
-        gathered.trouble = true;
     };
     for (const QString& path : paths) {
         if (path == QLatin1String("-") || IsStreamArgument(path)) {
