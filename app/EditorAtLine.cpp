@@ -41,8 +41,12 @@ struct Terminal {
 };
 
 const Terminal kTerminals[] = {
-    {"x-terminal-emulator", "-e"}, {"gnome-terminal", "--"}, {"konsole", "-e"},
-    {"xfce4-terminal", "-x"},      {"mate-terminal", "-x"},  {"lxterminal", "-e"},
+    {"x-terminal-emulator", "-e"},
+    {"gnome-terminal", "--"},
+    {"konsole", "-e"},
+    {"xfce4-terminal", "-x"},
+    {"mate-terminal", "-x"},
+    {"lxterminal", "-e"},
     {"xterm", "-e"},
 };
 
@@ -125,8 +129,8 @@ bool OpenInEditorAt(const QString& file, int line, int column,
         // The line goes to the editor, which the terminal's arguments name before the file.
         EditorCommand editor{command->arguments.at(1), command->arguments.mid(2)};
         editor = AtLine(editor, file, line, column);
-        command->arguments = command->arguments.mid(0, 1) + QStringList{editor.program} +
-                             editor.arguments;
+        command->arguments =
+            command->arguments.mid(0, 1) + QStringList{editor.program} + editor.arguments;
     }
     return StartEditor(command, file, environment, error);
 }

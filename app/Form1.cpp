@@ -103,8 +103,8 @@ void Form1::buildControls() {
     // The buttons draw their keyboard focus plainly; the style lives as long as the window.
     auto* focusStyle = new FocusFrameStyle(QApplication::style()->name());
     focusStyle->setParent(this);
-    const auto button = [this, focusStyle](const char* name, const char* caption, int left,
-                                           int top, int width) {
+    const auto button = [this, focusStyle](const char* name, const char* caption, int left, int top,
+                                           int width) {
         auto* b = new QPushButton(QString::fromUtf8(caption), this);
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(Twips(left), Twips(top), Twips(width), Twips(405));

@@ -9,11 +9,11 @@
 #include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QFileInfo>
-#include <QMenu>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
+#include <QMenu>
 #include <QMessageBox>
 
 #include <unistd.h>
@@ -77,7 +77,8 @@ bool DesktopPlatform::showInFileManager(const QString& file, QString* error) {
     // The freedesktop.org file manager interface selects the file; a desktop without one gets
     // the folder opened by its default handler.
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(file).toString()} << QString();
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);

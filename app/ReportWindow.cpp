@@ -17,7 +17,7 @@ QString CaretLine(const QString& source, int column) {
     QString line;
     for (qsizetype i = 0; i + 1 < column; ++i)
         line += i < source.size() && source[i] == QLatin1Char('\t') ? QLatin1Char('\t')
-                                                                     : QLatin1Char(' ');
+                                                                    : QLatin1Char(' ');
     return line + QLatin1Char('^');
 }
 

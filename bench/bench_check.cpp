@@ -7,11 +7,11 @@
 
 #include "BenchPlatform.h"
 #include "LoopWatch.h"
+#include "app/FileList.h"
 #include "app/Form1.h"
 #include "app/Settings.h"
 #include "app/Widgets.h"
 #include "check/XmlCheck.h"
-#include "app/FileList.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

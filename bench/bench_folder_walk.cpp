@@ -19,9 +19,9 @@
 #include <cstdio>
 
 #ifdef BENCH_WITH_WINDOW
+#include "app/FileList.h"
 #include "app/Form1.h"
 #include "app/Settings.h"
-#include "app/FileList.h"
 #include "tests/support/ScriptedPlatform.h"
 #endif
 

@@ -19,10 +19,10 @@
 
 #include "Corpus.h"
 #include "LoopWatch.h"
+#include "app/FileList.h"
 #include "app/Form1.h"
 #include "app/Settings.h"
 #include "app/Widgets.h"
-#include "app/FileList.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QApplication>

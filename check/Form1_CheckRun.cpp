@@ -8,15 +8,15 @@
 // While a file's verdict is not ready (a large file), events run in slices so that the window
 // stays alive; repainting is coalesced to a frame rate for the whole run.
 
+#include "app/FileList.h"
+#include "app/FileListModel.h"
 #include "app/Form1.h"
-#include "common/PathUtil.h"
 #include "app/RepaintThrottle.h"
 #include "app/Widgets.h"
 #include "check/CheckQueue.h"
 #include "check/ParserMemory.h"
 #include "check/ResultRow.h"
-#include "app/FileList.h"
-#include "app/FileListModel.h"
+#include "common/PathUtil.h"
 
 #include <QThreadPool>
 #include <QtMath>

@@ -241,6 +241,7 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
         capture.recordOwn(ctxt->errNo != 0 ? ctxt->errNo : XML_ERR_INTERNAL_ERROR,
                           QStringLiteral("the document could not be loaded"), path);
     result.error = capture.report();
+    result.laterErrors = capture.laterErrors();
 }
 
 void checkFile(const QString& path, CheckResult& result) {

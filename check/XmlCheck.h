@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 // The seven fields of the first error that made a load fail.
 struct ParseErrorReport {
@@ -31,7 +32,13 @@ struct CheckResult {
     // parser, 102: loading) and a description. `loaded` is then false.
     int failedStep = 0;
     QString failure;
+    // The errors after the first one, when SetErrorsPerCheck asked for them (empty otherwise).
+    std::vector<ParseErrorReport> laterErrors;
 };
+
+// For the command line: checks on the calling thread from now on keep up to `count` errors per
+// file, the first one included (1, the default: only the first, as the window shows it).
+void SetErrorsPerCheck(int count);
 
 // Prepares the parser for checking: once per process, on the main thread before any other
 // thread checks a file. Later calls do nothing. Raises the nesting limit and keeps every

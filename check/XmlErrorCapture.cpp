@@ -13,6 +13,8 @@
 namespace {
 
 thread_local XmlErrorCapture* tCurrent = nullptr;
+// How many errors a check on this thread keeps, the first included.
+thread_local int tErrorsPerCheck = 1;
 
 // How much of a very long line the report shows on each side of the error.
 constexpr std::ptrdiff_t kSourceWindow = 200;
@@ -134,11 +136,21 @@ QString XmlErrorCapture::shownUrl(const char* url) const {
     return QString::fromUtf8(url);
 }
 
-void XmlErrorCapture::takePosition(_xmlParserCtxt* context) {
+void XmlErrorCapture::takePosition(_xmlParserCtxt* context, ParseErrorReport& report) {
     if (context == nullptr || !knows(context) || context->input == nullptr)
         return;
-    report_.srcText = sourceLine(context->input);
-    report_.filepos = clamp32(xmlByteConsumed(context));
+    report.srcText = sourceLine(context->input);
+    report.filepos = clamp32(xmlByteConsumed(context));
+}
+
+ParseErrorReport* XmlErrorCapture::nextReport() {
+    if (!hasError_) {
+        hasError_ = true;
+        return &report_;
+    }
+    if (static_cast<int>(later_.size()) + 1 >= tErrorsPerCheck)
+        return nullptr;
+    return &later_.emplace_back();
 }
 
 void XmlErrorCapture::record(const _xmlError* error) {
@@ -166,34 +178,34 @@ void XmlErrorCapture::record(const _xmlError* error) {
         else
             reason = limit;
     }
-    if (hasError_)
+    ParseErrorReport* report = nextReport();
+    if (report == nullptr)
         return;
-    hasError_ = true;
-    report_.errorCode = error->code;
-    report_.reason = ReasonText(reason);
-    report_.url = shownUrl(error->file);
-    report_.line = error->line;
-    report_.linepos = error->int2;
-    takePosition(static_cast<_xmlParserCtxt*>(error->ctxt));
+    report->errorCode = error->code;
+    report->reason = ReasonText(reason);
+    report->url = shownUrl(error->file);
+    report->line = error->line;
+    report->linepos = error->int2;
+    takePosition(static_cast<_xmlParserCtxt*>(error->ctxt), *report);
 }
 
 void XmlErrorCapture::recordLoadFailure(_xmlParserCtxt* context, int code, const QString& reason,
                                         const QByteArray& url) {
-    if (hasError_)
+    ParseErrorReport* report = nextReport();
+    if (report == nullptr)
         return;
-    hasError_ = true;
-    report_.errorCode = code;
-    report_.reason = ReasonText(reason);
+    report->errorCode = code;
+    report->reason = ReasonText(reason);
     // An external entity is loaded through a context of its own that has no input yet; the
     // reference then stands at the current place of the document's context.
     if ((context == nullptr || context->input == nullptr) && !contexts_.empty())
         context = contexts_.front();
     const xmlParserInput* in = context != nullptr ? context->input : nullptr;
-    report_.url =
+    report->url =
         in != nullptr && in->filename != nullptr ? shownUrl(in->filename) : QString::fromUtf8(url);
-    report_.line = in != nullptr ? in->line : 0;
-    report_.linepos = in != nullptr ? in->col : 0;
-    takePosition(context);
+    report->line = in != nullptr ? in->line : 0;
+    report->linepos = in != nullptr ? in->col : 0;
+    takePosition(context, *report);
 }
 
 void XmlErrorCapture::recordAt(int code, const QString& reason, const QString& url, int line,
@@ -208,11 +220,15 @@ void XmlErrorCapture::recordAt(int code, const QString& reason, const QString& u
 }
 
 void XmlErrorCapture::recordOwn(int code, const QString& reason, const QString& url) {
-    if (hasError_)
+    ParseErrorReport* report = nextReport();
+    if (report == nullptr)
         return;
-    hasError_ = true;
-    report_ = ParseErrorReport{};
-    report_.errorCode = code;
-    report_.reason = ReasonText(reason);
-    report_.url = url;
+    *report = ParseErrorReport{};
+    report->errorCode = code;
+    report->reason = ReasonText(reason);
+    report->url = url;
+}
+
+void SetErrorsPerCheck(int count) {
+    tErrorsPerCheck = std::max(1, count);
 }

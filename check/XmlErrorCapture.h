@@ -32,7 +32,8 @@ public:
     // given is the checked document's, used also for errors that name no document.
     void nameUrl(const QByteArray& url, const QString& shown);
 
-    // Records a parser error (warnings are ignored); only the first error is kept.
+    // Records a parser error (warnings are ignored). The first error is the report; later ones
+    // are kept only as far as SetErrorsPerCheck allows.
     void record(const _xmlError* error);
     // Records a refusal of the entity loader, at the place in `context` that asked for it.
     void recordLoadFailure(_xmlParserCtxt* context, int code, const QString& reason,
@@ -47,11 +48,15 @@ public:
     // The parser ran out of memory: the check gives no verdict.
     bool outOfMemory() const { return outOfMemory_; }
     const ParseErrorReport& report() const { return report_; }
+    // The errors after the first, in the order raised (none unless SetErrorsPerCheck asked).
+    const std::vector<ParseErrorReport>& laterErrors() const { return later_; }
 
 private:
     bool knows(const _xmlParserCtxt* context) const;
     QString shownUrl(const char* url) const;
-    void takePosition(_xmlParserCtxt* context);
+    void takePosition(_xmlParserCtxt* context, ParseErrorReport& report);
+    // Where the next error goes: the report, a later error, or nowhere (null) once full.
+    ParseErrorReport* nextReport();
 
     using StructuredHandler = void (*)(void*, _xmlError*);
     using GenericHandler = void (*)(void*, const char*, ...);
@@ -64,6 +69,7 @@ private:
     std::vector<_xmlParserCtxt*> contexts_;
     std::vector<std::pair<QByteArray, QString>> urls_;
     ParseErrorReport report_;
+    std::vector<ParseErrorReport> later_;
     bool hasError_ = false;
     bool outOfMemory_ = false;
 };

@@ -1,41 +1,87 @@
 #include "cli/CheckCommand.h"
 
-#include "common/ErrorReport.h"
-#include "common/PathUtil.h"
 #include "check/CheckQueue.h"
 #include "check/ResultRow.h"
 #include "cli/Reports.h"
+#include "cli/StreamInput.h"
+#include "common/ErrorReport.h"
 #include "common/LineBreaks.h"
+#include "common/PathUtil.h"
 #include "lists/AddFolder.h"
 #include "output/ResultFile.h"
 
 #include <QCommandLineParser>
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace {
 
-void print(std::FILE* stream, const QString& text) {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+// Adds `value` to `set`: false when it was there already.
+bool insertNew(QSet<QString>& set, const QString& value) {
+    const qsizetype before = set.size();
+    set.insert(value);
+    return set.size() != before;
 }
+
+// A stream that remembers its first failed write: output that was lost must not end in a
+// success.
+class Output {
+public:
+    explicit Output(std::FILE* stream) : stream_(stream) {}
+    void write(const QByteArray& bytes) {
+        if (error_ != 0 || bytes.isEmpty())
+            return;
+        errno = 0;
+        if (std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream_) !=
+            static_cast<std::size_t>(bytes.size()))
+            error_ = errno != 0 ? errno : EIO;
+    }
+    void write(const QString& text) { write(text.toLocal8Bit()); }
+    void flush() {
+        if (error_ != 0)
+            return;
+        errno = 0;
+        if (std::fflush(stream_) != 0 || std::ferror(stream_))
+            error_ = errno != 0 ? errno : EIO;
+    }
+    bool failed() const { return error_ != 0; }
+    bool isTerminal() const { return ::isatty(::fileno(stream_)) == 1; }
+    QString errorText() const { return QString::fromLocal8Bit(std::strerror(error_)); }
+
+private:
+    std::FILE* stream_;
+    int error_ = 0;
+};
 
 // Messages of the walk go to the error stream; it never waits for a window.
 class CommandLineWalkServices final : public WalkServices {
 public:
-    explicit CommandLineWalkServices(std::FILE* err) : err_(err) {}
+    explicit CommandLineWalkServices(Output& err) : err_(err) {}
     bool pumpEvents() override { return true; }
     void reportFailure(const QString& description, const QString& location,
                        int statementNumber) override {
-        print(err_, QStringLiteral("brellix-check: %1 (%2at line %3)\n")
-                        .arg(description, location)
-                        .arg(statementNumber));
+        err_.write(QStringLiteral("brellix-check: %1 (%2at line %3)\n")
+                       .arg(description, location)
+                       .arg(statementNumber));
     }
 
 private:
-    std::FILE* err_;
+    Output& err_;
 };
 
 struct Parsed {
@@ -43,21 +89,23 @@ struct Parsed {
     int exitStatus = kExitAllValid;  // when there are no options: --help, --version or an error
 };
 
-Parsed parseArguments(const QStringList& arguments, std::FILE* out, std::FILE* err) {
+Parsed parseArguments(const QStringList& arguments, Output& out, Output& err) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Checks XML files: each file must load in an XML parser, well-formed, and "
                        "valid against its DTD when it declares one. Folders are searched with "
-                       "all their subfolders for files with the extension given."));
+                       "all their subfolders for files with the extensions given; files named "
+                       "directly are checked whatever their name (\"-\": standard input)."));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Show the version and exit."));
-    const QCommandLineOption ext(QStringLiteral("ext"),
-                                 QStringLiteral("Extension of the files to check in folders "
-                                                "(default: xml; * for every file)."),
-                                 QStringLiteral("E"), QStringLiteral("xml"));
+    const QCommandLineOption ext(
+        QStringLiteral("ext"),
+        QStringLiteral("Extensions of the files to check in folders, with or without the dot, "
+                       "several separated by commas (default: xml; * for every file)."),
+        QStringLiteral("E"), QStringLiteral("xml"));
     const QCommandLineOption report(QStringLiteral("report"),
                                     QStringLiteral("Give each invalid file the parser's error "
                                                    "report, on screen and in the invalid list."));
@@ -69,95 +117,349 @@ Parsed parseArguments(const QStringList& arguments, std::FILE* out, std::FILE* e
                                          QStringLiteral("Write the invalid files to FILE, one "
                                                         "per line (CR LF)."),
                                          QStringLiteral("FILE"));
-    const QCommandLineOption format(QStringLiteral("format"),
-                                    QStringLiteral("Output format: text (default), json or "
-                                                   "junit."),
-                                    QStringLiteral("FORMAT"), QStringLiteral("text"));
+    const QCommandLineOption format(
+        QStringLiteral("format"),
+        QStringLiteral("Output format: text (default), json, junit, gnu (PATH:LINE:COLUMN: "
+                       "error: MESSAGE), github (workflow commands) or sarif (SARIF 2.1.0)."),
+        QStringLiteral("FORMAT"), QStringLiteral("text"));
     const QCommandLineOption jobs(QStringLiteral("j"),
                                   QStringLiteral("Check with N worker threads (default: one per "
                                                  "core)."),
                                   QStringLiteral("N"));
-    parser.addOptions({help, version, ext, report, validList, invalidList, format, jobs});
-    parser.addPositionalArgument(QStringLiteral("PATH"),
-                                 QStringLiteral("Files to check, and folders to search."),
-                                 QStringLiteral("PATH..."));
+    const QCommandLineOption allErrors(
+        QStringLiteral("all-errors"),
+        QStringLiteral("Report every error of a file (up to %1), not only the first.")
+            .arg(kMaxErrorsPerFile));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("Print only what failed."));
+    const QCommandLineOption timing(QStringLiteral("timing"),
+                                    QStringLiteral("Give the run time in the json output."));
+    const QCommandLineOption filesFrom(
+        QStringLiteral("files-from"),
+        QStringLiteral("Check the paths listed in FILE, one per line (- for standard input)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption nul({QStringLiteral("0"), QStringLiteral("null")},
+                                 QStringLiteral("The --files-from list is separated by NUL "
+                                                "characters (find -print0, git ls-files -z)."));
+    const QCommandLineOption shard(
+        QStringLiteral("shard"),
+        QStringLiteral("Check only the K-th of N parts of the files (1 <= K <= N), split by a "
+                       "hash of each path: the same split on every machine."),
+        QStringLiteral("K/N"));
+    parser.addOptions({help, version, ext, report, validList, invalidList, format, jobs, allErrors,
+                       quiet, timing, filesFrom, nul, shard});
+    parser.addPositionalArgument(
+        QStringLiteral("PATH"),
+        QStringLiteral("Files to check, folders to search, - for standard input."),
+        QStringLiteral("PATH..."));
 
     Parsed parsed;
     const auto usageError = [&](const QString& message) {
-        print(err, QStringLiteral("brellix-check: %1\nTry 'brellix-check --help'.\n").arg(message));
+        err.write(QStringLiteral("brellix-check: %1\nTry 'brellix-check --help'.\n").arg(message));
         parsed.exitStatus = kExitTrouble;
         return parsed;
     };
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(help)) {
-        print(out, parser.helpText() +
-                       QStringLiteral("\nExit status: 0 when every file is valid, 1 when at least "
-                                      "one is invalid,\n2 for bad usage, an unreadable PATH or a "
-                                      "list file that cannot be written.\n"));
+        out.write(parser.helpText() +
+                  QStringLiteral("\nExit status: 0 when every file is valid, 1 when at least one "
+                                 "is invalid,\n2 for bad usage, a PATH that cannot be read, no "
+                                 "file to check, or a list\nfile or output that cannot be "
+                                 "written.\n"));
         return parsed;
     }
     if (parser.isSet(version)) {
-        print(out, QStringLiteral("brellix-check %1\n").arg(QStringLiteral(BRELLIX_VERSION)));
+        out.write(QStringLiteral("brellix-check %1\n").arg(QStringLiteral(BRELLIX_VERSION)));
         return parsed;
     }
 
     CheckOptions options;
     options.paths = parser.positionalArguments();
-    if (options.paths.isEmpty())
+    options.filesFrom = parser.value(filesFrom);
+    if (parser.isSet(filesFrom) && options.filesFrom.isEmpty())
+        return usageError(
+            QStringLiteral("--files-from needs a file name (or - for standard "
+                           "input)"));
+    options.nulSeparated = parser.isSet(nul);
+    if (options.nulSeparated && !parser.isSet(filesFrom))
+        return usageError(QStringLiteral("-0 needs --files-from"));
+    if (options.paths.isEmpty() && !parser.isSet(filesFrom))
         return usageError(QStringLiteral("no PATH given"));
-    options.extension = parser.value(ext);
-    if (options.extension.isEmpty())
-        return usageError(QStringLiteral("--ext needs an extension (or * for every file)"));
+    if (options.paths.count(QStringLiteral("-")) + (options.filesFrom == QLatin1String("-")) > 1)
+        return usageError(QStringLiteral("standard input can be read only once"));
+
+    options.extensions.clear();
+    for (QString e : parser.value(ext).split(QLatin1Char(','))) {
+        e = e.trimmed();
+        if (e.startsWith(QLatin1Char('.')))
+            e.remove(0, 1);
+        if (e.isEmpty())
+            return usageError(QStringLiteral("--ext needs an extension (or * for every file)"));
+        if (!options.extensions.contains(e))
+            options.extensions.append(e);
+    }
     options.report = parser.isSet(report);
     options.validListFile = parser.value(validList);
     options.invalidListFile = parser.value(invalidList);
+    if (parser.isSet(validList) && options.validListFile.isEmpty())
+        return usageError(QStringLiteral("--valid-list needs a file name"));
+    if (parser.isSet(invalidList) && options.invalidListFile.isEmpty())
+        return usageError(QStringLiteral("--invalid-list needs a file name"));
     const QString formatName = parser.value(format);
-    if (formatName == QLatin1String("text"))
-        options.format = OutputFormat::Text;
-    else if (formatName == QLatin1String("json"))
-        options.format = OutputFormat::Json;
-    else if (formatName == QLatin1String("junit"))
-        options.format = OutputFormat::Junit;
-    else
-        return usageError(QStringLiteral("unknown format '%1' (text, json or junit)").arg(formatName));
+    static const QHash<QString, OutputFormat> formats{
+        {QStringLiteral("text"), OutputFormat::Text},
+        {QStringLiteral("json"), OutputFormat::Json},
+        {QStringLiteral("junit"), OutputFormat::Junit},
+        {QStringLiteral("gnu"), OutputFormat::Gnu},
+        {QStringLiteral("github"), OutputFormat::Github},
+        {QStringLiteral("sarif"), OutputFormat::Sarif}};
+    if (!formats.contains(formatName))
+        return usageError(
+            QStringLiteral("unknown format '%1' (text, json, junit, gnu, github or sarif)")
+                .arg(formatName));
+    options.format = formats.value(formatName);
     if (parser.isSet(jobs)) {
         bool number = false;
         options.threads = parser.value(jobs).toInt(&number);
         if (!number || options.threads < 1 || options.threads > 1024)
             return usageError(QStringLiteral("-j needs a number of threads from 1 to 1024"));
     }
+    options.errorsPerFile = parser.isSet(allErrors) ? kMaxErrorsPerFile : 1;
+    options.quiet = parser.isSet(quiet);
+    options.timing = parser.isSet(timing);
+    if (parser.isSet(shard)) {
+        const QStringList parts = parser.value(shard).split(QLatin1Char('/'));
+        bool kNumber = false;
+        bool nNumber = false;
+        if (parts.size() == 2) {
+            options.shard = parts[0].toInt(&kNumber);
+            options.shardCount = parts[1].toInt(&nNumber);
+        }
+        if (!kNumber || !nNumber || options.shardCount < 1 || options.shard < 1 ||
+            options.shard > options.shardCount)
+            return usageError(
+                QStringLiteral("--shard needs K/N with 1 <= K <= N (for instance 2/4)"));
+    }
+    const QByteArray noColour = qgetenv("NO_COLOR");
+    options.colour = options.format == OutputFormat::Text && noColour.isEmpty() && out.isTerminal();
     parsed.options = options;
     return parsed;
 }
 
-// The files to check, in the order given: a file as it stands, a folder's files as the folder
-// scan gathers them. Nothing when an argument cannot be read.
-std::optional<QStringList> gatherFiles(const CheckOptions& options, std::FILE* err) {
-    QStringList files;
-    bool readable = true;
-    for (const QString& path : options.paths) {
-        if (!FileExists(path)) {
-            print(err, QStringLiteral("brellix-check: cannot read '%1': no such file or folder\n")
-                           .arg(path));
-            readable = false;
-        }
-    }
-    if (!readable)
+// The paths of a --files-from list; nothing (after a message) when it cannot be read.
+std::optional<QStringList> readPathList(const CheckOptions& options, Output& err) {
+    QFile file;
+    const bool opened = options.filesFrom == QLatin1String("-")
+                            ? file.open(stdin, QIODevice::ReadOnly)
+                            : (file.setFileName(options.filesFrom), file.open(QIODevice::ReadOnly));
+    QByteArray bytes;
+    if (opened)
+        bytes = file.readAll();
+    if (!opened || file.error() != QFileDevice::NoError) {
+        err.write(QStringLiteral("brellix-check: cannot read the list '%1': %2\n")
+                      .arg(options.filesFrom, file.errorString()));
         return std::nullopt;
-    CommandLineWalkServices services(err);
-    const QString pattern = QStringLiteral("*.") + options.extension;
-    for (const QString& path : options.paths) {
-        GatherPath(
-            path, pattern, services, [&](const QStringList& rows) { files.append(rows); },
-            [&](int number, const QString& description) {
-                services.reportFailure(description, WalkLocation(), number);
-            });
     }
-    return files;
+    QStringList paths;
+    for (QByteArray entry : bytes.split(options.nulSeparated ? '\0' : '\n')) {
+        if (!options.nulSeparated && entry.endsWith('\r'))
+            entry.chop(1);
+        if (!entry.isEmpty())
+            paths.append(QFile::decodeName(entry));
+    }
+    return paths;
 }
 
-bool writeList(const QString& file, const QStringList& rows, std::FILE* err) {
+// A file to check and what the command line knows of it before the check.
+struct Entry {
+    QString path;
+    bool stream = false;               // read by the command line: "-", a FIFO or a device
+    QString unreadable;                // why a PATH named directly cannot be read
+    std::optional<CheckResult> known;  // the verdict without a check (a folder that cannot be read)
+};
+
+struct Gathered {
+    std::vector<Entry> entries;
+    SkippedFiles skipped;
+};
+
+CheckResult unreadableResult(const QString& path, const QString& why) {
+    CheckResult result;
+    result.error.errorCode = 1549;  // the parser's code for an input that cannot be loaded
+    result.error.reason = QStringLiteral("failed to load \"%1\": %2\r\n").arg(path, why);
+    result.error.url = path;
+    return result;
+}
+
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Why the file or folder at `path` cannot be read, or nothing.
+std::optional<QString> whyUnreadable(const QString& path, bool folder) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                                                (folder ? O_DIRECTORY : 0));
+    if (fd < 0)
+        return errno == ENOENT ? QStringLiteral("no such file or folder") : systemError(errno);
+    ::close(fd);
+    return std::nullopt;
+}
+
+// The files to check, in the order given: a file as it stands, a folder's files as the folder
+// scan gathers them (for each folder, the files of each extension in turn).
+Gathered gatherFiles(const CheckOptions& options, const QStringList& paths, Output& err) {
+    Gathered gathered;
+    CommandLineWalkServices services(err);
+    const auto cannotRead = [&](const QString& path, const QString& why) {
+        err.write(QStringLiteral("brellix-check: cannot read '%1': %2\n").arg(path, why));
+    };
+    for (const QString& path : paths) {
+        if (path == QLatin1String("-") || IsStreamArgument(path)) {
+            gathered.entries.push_back(Entry{path, true, {}, {}});
+            continue;
+        }
+        if (!IsDirectory(path)) {
+            Entry entry{path, false, {}, {}};
+            if (const std::optional<QString> why = whyUnreadable(path, false)) {
+                cannotRead(path, *why);
+                entry.unreadable = *why;
+            }
+            gathered.entries.push_back(std::move(entry));
+            continue;
+        }
+        if (const std::optional<QString> why = whyUnreadable(path, true)) {
+            cannotRead(path, *why);
+            gathered.entries.push_back(Entry{path, false, *why, unreadableResult(path, *why)});
+            continue;
+        }
+        FolderList folders{path + NativeSeparator()};
+        GetSubDirectories2016(folders, true, services);
+        QSet<QString> skippedPaths;
+        const auto skip = [&](const QString& file, SkipReason reason) {
+            if (options.extensions.size() > 1 && !insertNew(skippedPaths, file))
+                return;
+            switch (reason) {
+                case SkipReason::Hidden:
+                    ++gathered.skipped.hidden;
+                    break;
+                case SkipReason::Tilde:
+                    ++gathered.skipped.tilde;
+                    break;
+                case SkipReason::NotOpenable:
+                    ++gathered.skipped.notOpenable;
+                    break;
+            }
+        };
+        for (const QString& folder : folders) {
+            QSet<QString> seen;
+            for (const QString& extension : options.extensions) {
+                const QString pattern =
+                    extension == QLatin1String("*") ? extension : QStringLiteral("*.") + extension;
+                GatherFiles(
+                    FolderList{folder}, pattern,
+                    [&](const QStringList& rows) {
+                        for (const QString& row : rows)
+                            if (options.extensions.size() == 1 || insertNew(seen, row))
+                                gathered.entries.push_back(Entry{row, false, {}, {}});
+                    },
+                    [&](int number, const QString& description) {
+                        services.reportFailure(description, WalkLocation(), number);
+                    },
+                    skip);
+            }
+        }
+    }
+    return gathered;
+}
+
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+std::optional<Identity> identityOf(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return Identity{st.st_dev, st.st_ino};
+}
+
+bool sameFile(const QString& a, const QString& b) {
+    if (QDir::cleanPath(QFileInfo(a).absoluteFilePath()) ==
+        QDir::cleanPath(QFileInfo(b).absoluteFilePath()))
+        return true;
+    const std::optional<Identity> x = identityOf(a);
+    const std::optional<Identity> y = identityOf(b);
+    return x && y && x->device == y->device && x->inode == y->inode;
+}
+
+// A list file that would overwrite the other list or one of the files to check: the message
+// that refuses it, or nothing.
+std::optional<QString> listFileConflict(const CheckOptions& options,
+                                        const std::vector<Entry>& entries) {
+    if (!options.validListFile.isEmpty() && !options.invalidListFile.isEmpty() &&
+        sameFile(options.validListFile, options.invalidListFile))
+        return QStringLiteral(
+                   "--valid-list and --invalid-list name the same file '%1'; each "
+                   "list needs a file of its own")
+            .arg(options.invalidListFile);
+    for (const QString& list : {options.validListFile, options.invalidListFile}) {
+        if (list.isEmpty())
+            continue;
+        const QString absolute = QDir::cleanPath(QFileInfo(list).absoluteFilePath());
+        const std::optional<Identity> id = identityOf(list);
+        for (const Entry& entry : entries) {
+            if (entry.path == QLatin1String("-"))
+                continue;
+            bool same = QDir::cleanPath(QFileInfo(entry.path).absoluteFilePath()) == absolute;
+            if (!same && id) {
+                const std::optional<Identity> other = identityOf(entry.path);
+                same = other && other->device == id->device && other->inode == id->inode;
+            }
+            if (same)
+                return QStringLiteral(
+                           "the list file '%1' is also a file to check ('%2'); it "
+                           "would be overwritten")
+                    .arg(list, entry.path);
+        }
+    }
+    return std::nullopt;
+}
+
+QString searchedText(const CheckOptions& options, const QStringList& paths) {
+    QStringList patterns;
+    for (const QString& e : options.extensions)
+        patterns.append(e == QLatin1String("*") ? e : QStringLiteral("*.") + e);
+    QStringList folders;
+    for (const QString& p : paths)
+        if (IsDirectory(p))
+            folders.append(QLatin1Char('\'') + p + QLatin1Char('\''));
+    QString text = QStringLiteral("no file to check");
+    if (!folders.isEmpty())
+        text += QStringLiteral(": no file matching %1 in %2 or their subfolders")
+                    .arg(patterns.join(QStringLiteral(", ")), folders.join(QStringLiteral(", ")));
+    if (!options.filesFrom.isEmpty() && paths.isEmpty())
+        text += QStringLiteral(": the list '%1' names no file").arg(options.filesFrom);
+    return text;
+}
+
+QString skippedText(const SkippedFiles& skipped) {
+    QStringList why;
+    if (skipped.hidden > 0)
+        why << QStringLiteral("%1 hidden (name starting with \".\")").arg(skipped.hidden);
+    if (skipped.tilde > 0)
+        why << QStringLiteral("%1 with a name starting with \"~\"").arg(skipped.tilde);
+    if (skipped.notOpenable > 0)
+        why << QStringLiteral("%1 not a regular file that can be opened").arg(skipped.notOpenable);
+    return QStringLiteral("brellix-check: skipped %1 matching file%2 in the folders: %3\n")
+        .arg(skipped.total())
+        .arg(skipped.total() == 1 ? QString() : QStringLiteral("s"))
+        .arg(why.join(QStringLiteral(", ")));
+}
+
+bool writeList(const QString& file, const QStringList& rows, Output& err) {
     if (file.isEmpty())
         return true;
     try {
@@ -168,63 +470,189 @@ bool writeList(const QString& file, const QStringList& rows, std::FILE* err) {
         writer.commit();
         return true;
     } catch (...) {
-        print(err, QStringLiteral("brellix-check: %1\n").arg(CurrentExceptionDescription()));
+        err.write(QStringLiteral("brellix-check: %1\n").arg(CurrentExceptionDescription()));
         return false;
     }
 }
 
-}  // namespace
+// How long each check took, handed from the workers to the taker of results by path (in the
+// order the checks of one path finished).
+class CheckTimes {
+public:
+    void add(const QString& path, double seconds) {
+        const std::lock_guard lock(mutex_);
+        times_[path].push_back(seconds);
+    }
+    double take(const QString& path) {
+        const std::lock_guard lock(mutex_);
+        std::deque<double>& times = times_[path];
+        if (times.empty())
+            return 0;
+        const double seconds = times.front();
+        times.pop_front();
+        if (times.empty())
+            times_.remove(path);
+        return seconds;
+    }
 
-int RunCheckCommand(const QStringList& arguments, std::FILE* out, std::FILE* err) {
-    const Parsed parsed = parseArguments(arguments, out, err);
-    if (!parsed.options)
-        return parsed.exitStatus;
-    const CheckOptions& options = *parsed.options;
+private:
+    std::mutex mutex_;
+    QHash<QString, std::deque<double>> times_;
+};
 
+int runCheck(const CheckOptions& options, Output& out, Output& err) {
     QElapsedTimer clock;
     clock.start();
-    const std::optional<QStringList> files = gatherFiles(options, err);
-    if (!files)
-        return kExitTrouble;
+    const QDateTime started = QDateTime::currentDateTimeUtc();
 
+    QStringList paths = options.paths;
+    if (!options.filesFrom.isEmpty()) {
+        const std::optional<QStringList> listed = readPathList(options, err);
+        if (!listed)
+            return kExitTrouble;
+        paths += *listed;
+    }
+    Gathered gathered = gatherFiles(options, paths, err);
+    if (gathered.entries.empty()) {
+        err.write(QStringLiteral("brellix-check: %1\n").arg(searchedText(options, paths)));
+        if (gathered.skipped.total() > 0)
+            err.write(skippedText(gathered.skipped));
+        return kExitTrouble;
+    }
+    if (const std::optional<QString> conflict = listFileConflict(options, gathered.entries)) {
+        err.write(QStringLiteral("brellix-check: %1\n").arg(*conflict));
+        return kExitTrouble;
+    }
+    if (options.shardCount > 0)
+        std::erase_if(gathered.entries, [&](const Entry& e) {
+            return ShardOfPath(e.path, options.shardCount) != options.shard - 1;
+        });
+    bool trouble = false;
+    for (const Entry& e : gathered.entries)
+        trouble = trouble || !e.unreadable.isEmpty();
+
+    QSet<QString> streams;
+    for (const Entry& e : gathered.entries)
+        if (e.stream)
+            streams.insert(e.path);
+    CheckTimes times;
+    const int errorsPerFile = options.errorsPerFile;
     const int threads = WorkerThreadCount(options.threads);
-    CheckQueue queue(threads, kCheckAheadPerThread * threads);
+    CheckQueue queue(threads, kCheckAheadPerThread * threads, [&](const QString& path) {
+        SetErrorsPerCheck(errorsPerFile);
+        QElapsedTimer timer;
+        timer.start();
+        CheckResult result =
+            streams.contains(path) ? CheckStreamArgument(path) : CheckXmlFile(path);
+        times.add(path, timer.nsecsElapsed() / 1e9);
+        return result;
+    });
     QList<FileVerdict> verdicts;
     QStringList validRows;
     QStringList invalidRows;
-    qsizetype next = 0;
-    while (next < files->size() || !queue.empty()) {
-        while (next < files->size() && !queue.full())
-            queue.push(files->at(next++));
-        const QString path = queue.frontPath();
-        const CheckResult result = *queue.takeFront();
-        FileVerdict verdict{path, result, CheckResultRow(path, result, options.report)};
-        if (result.failedStep != 0)
-            print(err, QStringLiteral("brellix-check: the check of '%1' failed (%2at line %3): %4\n")
-                           .arg(path, ValidateLocation())
-                           .arg(result.failedStep)
-                           .arg(result.failure));
+    std::size_t next = 0;
+    std::size_t taken = 0;
+    while (taken < gathered.entries.size()) {
+        while (next < gathered.entries.size() && !queue.full()) {
+            const Entry& e = gathered.entries[next++];
+            // A folder that cannot be read has its verdict already; its check is only a
+            // placeholder that keeps the order.
+            queue.push(e.known ? QString() : e.path);
+        }
+        const Entry& entry = gathered.entries[taken++];
+        const QString path = entry.path;
+        CheckResult result = *queue.takeFront();
+        double seconds = 0;
+        if (entry.known)
+            result = *entry.known;
+        else
+            seconds = times.take(path);
+        FileVerdict verdict{path, result, CheckResultRow(path, result, options.report),
+                            entry.unreadable, seconds};
+        if (result.failedStep != 0) {
+            err.write(QStringLiteral("brellix-check: the check of '%1' failed (%2at line %3): %4\n")
+                          .arg(path, ValidateLocation())
+                          .arg(result.failedStep)
+                          .arg(result.failure));
+            err.flush();
+        }
         (result.loaded ? validRows : invalidRows).append(verdict.row);
-        if (options.format == OutputFormat::Text) {
-            print(out, (result.loaded ? QStringLiteral("valid: ") : QStringLiteral("invalid: ")) +
-                           WithLineFeeds(verdict.row) + QLatin1Char('\n'));
-            std::fflush(out);
+        switch (options.format) {
+            case OutputFormat::Text:
+                if (result.loaded && options.quiet)
+                    break;
+                if (options.colour)
+                    out.write((result.loaded ? QStringLiteral("\x1b[32mvalid:\x1b[0m ")
+                                             : QStringLiteral("\x1b[1;31minvalid:\x1b[0m ")) +
+                              WithLineFeeds(verdict.row) + QLatin1Char('\n'));
+                else
+                    out.write(
+                        (result.loaded ? QStringLiteral("valid: ") : QStringLiteral("invalid: ")) +
+                        WithLineFeeds(verdict.row) + QLatin1Char('\n'));
+                out.flush();
+                break;
+            case OutputFormat::Gnu:
+                out.write(GnuLines(verdict));
+                out.flush();
+                break;
+            case OutputFormat::Github:
+                out.write(GithubLines(verdict));
+                out.flush();
+                break;
+            default:
+                break;
         }
         verdicts.append(std::move(verdict));
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
-    if (options.format == OutputFormat::Json) {
-        const QByteArray json = JsonReport(verdicts, seconds);
-        std::fwrite(json.constData(), 1, static_cast<std::size_t>(json.size()), out);
-    } else if (options.format == OutputFormat::Junit) {
-        const QByteArray xml = JunitReport(verdicts, seconds);
-        std::fwrite(xml.constData(), 1, static_cast<std::size_t>(xml.size()), out);
-    }
-    std::fflush(out);
 
     const bool listsWritten = writeList(options.validListFile, validRows, err) &
                               writeList(options.invalidListFile, invalidRows, err);
-    if (!listsWritten)
+    trouble = trouble || !listsWritten;
+    if (options.format == OutputFormat::Json)
+        out.write(JsonReport(verdicts, gathered.skipped,
+                             options.timing ? std::optional<double>(seconds) : std::nullopt,
+                             options.errorsPerFile > 1, options.quiet));
+    else if (options.format == OutputFormat::Junit)
+        out.write(JunitReport(verdicts, seconds, started));
+    else if (options.format == OutputFormat::Sarif)
+        out.write(SarifReport(verdicts, !trouble));
+    out.flush();
+    if (gathered.skipped.total() > 0 && !options.quiet)
+        err.write(skippedText(gathered.skipped));
+    if (trouble)
         return kExitTrouble;
     return invalidRows.isEmpty() ? kExitAllValid : kExitSomeInvalid;
+}
+
+}  // namespace
+
+int ShardOfPath(const QString& path, int count) {
+    // 64-bit FNV-1a: simple, and defined by its bytes alone.
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char byte : path.toUtf8()) {
+        hash ^= static_cast<unsigned char>(byte);
+        hash *= 0x100000001b3ULL;
+    }
+    return static_cast<int>(hash % static_cast<std::uint64_t>(std::max(1, count)));
+}
+
+int RunCheckCommand(const QStringList& arguments, std::FILE* out, std::FILE* err) {
+    Output output(out);
+    Output errors(err);
+    int status = kExitTrouble;
+    const Parsed parsed = parseArguments(arguments, output, errors);
+    if (!parsed.options) {
+        output.flush();
+        status = parsed.exitStatus;
+    } else {
+        status = runCheck(*parsed.options, output, errors);
+    }
+    if (output.failed()) {
+        errors.write(
+            QStringLiteral("brellix-check: cannot write the output: %1\n").arg(output.errorText()));
+        status = kExitTrouble;
+    }
+    errors.flush();
+    return errors.failed() ? kExitTrouble : status;
 }

@@ -8,22 +8,38 @@
 
 #include <cstdio>
 
-enum class OutputFormat { Text, Json, Junit };
+enum class OutputFormat { Text, Json, Junit, Gnu, Github, Sarif };
 
 struct CheckOptions {
-    QStringList paths;                // files (checked as given) and folders (walked)
-    QString extension = QStringLiteral("xml");  // for folders; "*" for every file
-    bool report = false;              // invalid files carry the error report
-    QString validListFile;            // written as "Save Results" writes the valid list
-    QString invalidListFile;          // ... and the invalid list
+    QStringList paths;  // files (checked as given), folders (walked), "-" for standard input
+    QStringList extensions{QStringLiteral("xml")};  // for folders; "*" for every file
+    bool report = false;                            // invalid files carry the error report
+    QString validListFile;    // written as "Save Results" writes the valid list
+    QString invalidListFile;  // ... and the invalid list
     OutputFormat format = OutputFormat::Text;
-    int threads = 0;                  // 0: one per core
+    int threads = 0;        // 0: one per core
+    bool timing = false;    // the json output carries the run time
+    bool quiet = false;     // print only what failed
+    int errorsPerFile = 1;  // --all-errors: up to kMaxErrorsPerFile
+    QString filesFrom;      // a list of paths to check ("-": standard input)
+    bool nulSeparated = false;
+    int shard = 0;  // check only the shard-th part (from 1) of shardCount; 0: all
+    int shardCount = 0;
+    bool colour = false;  // colour the text output (a terminal, and NO_COLOR not set)
 };
 
 // Exit statuses.
 inline constexpr int kExitAllValid = 0;
 inline constexpr int kExitSomeInvalid = 1;
-inline constexpr int kExitTrouble = 2;  // bad usage, an unreadable argument, an unwritable list
+// Bad usage, an unreadable argument, no file to check, an unwritable list or output.
+inline constexpr int kExitTrouble = 2;
+
+// How many errors --all-errors reports for one file at most.
+inline constexpr int kMaxErrorsPerFile = 100;
+
+// The part (0 to count - 1) that --shard puts `path` in: from a hash of the path's UTF-8
+// bytes, the same on every machine.
+int ShardOfPath(const QString& path, int count);
 
 // Runs the command with its arguments (program name first); writes results to `out` and
 // messages to `err`; returns the exit status.

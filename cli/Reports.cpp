@@ -3,6 +3,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
+#include <QUrl>
 #include <QXmlStreamWriter>
 
 namespace {
@@ -11,6 +13,15 @@ QString withoutFinalLineBreak(QString text) {
     while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
         text.chop(1);
     return text;
+}
+
+// A message on one line: the line breaks inside it become blanks.
+QString oneLine(const QString& text) {
+    QString line = withoutFinalLineBreak(text);
+    line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return line;
 }
 
 // XML 1.0 cannot hold most control characters, not even as references; a report about a
@@ -25,71 +36,180 @@ QString xmlSafe(const QString& text) {
     return safe;
 }
 
+// The file that holds an error, as a path: the parser names external files by their URI.
+QString errorFile(const FileVerdict& verdict, const ParseErrorReport& error) {
+    if (error.url.isEmpty())
+        return verdict.path;
+    if (error.url.startsWith(QLatin1String("file:"))) {
+        const QString local = QUrl(error.url).toLocalFile();
+        if (!local.isEmpty())
+            return local;
+    }
+    return error.url;
+}
+
+// The message of an error, naming the checked file when the error lies in another one.
+QString messageOf(const FileVerdict& verdict, const ParseErrorReport& error) {
+    QString message = oneLine(error.reason);
+    const QString file = errorFile(verdict, error);
+    if (file != verdict.path)
+        message += QStringLiteral(" (while checking %1)").arg(verdict.path);
+    return message;
+}
+
+QJsonObject errorObject(const ParseErrorReport& e) {
+    return QJsonObject{{QStringLiteral("code"), e.errorCode},
+                       {QStringLiteral("reason"), withoutFinalLineBreak(e.reason)},
+                       {QStringLiteral("line"), e.line},
+                       {QStringLiteral("linePosition"), e.linepos},
+                       {QStringLiteral("filePosition"), e.filepos},
+                       {QStringLiteral("sourceText"), e.srcText},
+                       {QStringLiteral("url"), e.url}};
+}
+
+// A SARIF artifact location: a relative path stays a relative reference, an absolute one
+// becomes a file URI; either is percent-encoded.
+QString artifactUri(const QString& path) {
+    if (path.startsWith(QLatin1Char('/')))
+        return QString::fromUtf8(QUrl::fromLocalFile(path).toEncoded());
+    return QString::fromUtf8(QUrl::toPercentEncoding(path, "/"));
+}
+
+// GitHub's workflow commands: the message and the property values escaped as the runner
+// reads them.
+QString githubData(const QString& text) {
+    QString escaped = text;
+    escaped.replace(QLatin1Char('%'), QStringLiteral("%25"));
+    escaped.replace(QLatin1Char('\r'), QStringLiteral("%0D"));
+    escaped.replace(QLatin1Char('\n'), QStringLiteral("%0A"));
+    return escaped;
+}
+
+QString githubProperty(const QString& text) {
+    QString escaped = githubData(text);
+    escaped.replace(QLatin1Char(':'), QStringLiteral("%3A"));
+    escaped.replace(QLatin1Char(','), QStringLiteral("%2C"));
+    return escaped;
+}
+
 }  // namespace
 
-QByteArray JsonReport(const QList<FileVerdict>& verdicts, double seconds) {
+QList<ParseErrorReport> ErrorsOf(const FileVerdict& verdict) {
+    const CheckResult& result = verdict.result;
+    if (result.loaded)
+        return {};
+    if (result.failedStep != 0) {
+        ParseErrorReport failure;
+        failure.reason = result.failure;
+        failure.url = verdict.path;
+        return {failure};
+    }
+    QList<ParseErrorReport> errors{result.error};
+    for (const ParseErrorReport& later : result.laterErrors)
+        errors.append(later);
+    return errors;
+}
+
+QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& skipped,
+                      std::optional<double> seconds, bool allErrors, bool onlyInvalid) {
     QJsonArray files;
     int valid = 0;
+    int unreadable = 0;
     for (const FileVerdict& v : verdicts) {
+        valid += v.result.loaded ? 1 : 0;
+        unreadable += v.unreadable.isEmpty() ? 0 : 1;
+        if (onlyInvalid && v.result.loaded)
+            continue;
         QJsonObject file{{QStringLiteral("path"), v.path},
                          {QStringLiteral("valid"), v.result.loaded}};
+        if (!v.unreadable.isEmpty())
+            file.insert(QStringLiteral("unreadable"), v.unreadable);
         if (v.result.loaded) {
-            ++valid;
         } else if (v.result.failedStep != 0) {
             file.insert(QStringLiteral("failure"), v.result.failure);
         } else {
-            const ParseErrorReport& e = v.result.error;
-            file.insert(QStringLiteral("error"),
-                        QJsonObject{{QStringLiteral("code"), e.errorCode},
-                                    {QStringLiteral("reason"), withoutFinalLineBreak(e.reason)},
-                                    {QStringLiteral("line"), e.line},
-                                    {QStringLiteral("linePosition"), e.linepos},
-                                    {QStringLiteral("filePosition"), e.filepos},
-                                    {QStringLiteral("sourceText"), e.srcText},
-                                    {QStringLiteral("url"), e.url}});
-            file.insert(QStringLiteral("report"), ErrorReportText(e));
+            file.insert(QStringLiteral("error"), errorObject(v.result.error));
+            file.insert(QStringLiteral("report"), ErrorReportText(v.result.error));
+        }
+        if (allErrors && !v.result.loaded) {
+            QJsonArray errors;
+            for (const ParseErrorReport& e : ErrorsOf(v))
+                errors.append(errorObject(e));
+            file.insert(QStringLiteral("errors"), errors);
         }
         files.append(file);
     }
-    const QJsonObject summary{{QStringLiteral("files"), static_cast<int>(verdicts.size())},
-                              {QStringLiteral("valid"), valid},
-                              {QStringLiteral("invalid"), static_cast<int>(verdicts.size()) - valid},
-                              {QStringLiteral("seconds"), seconds}};
-    return QJsonDocument(QJsonObject{{QStringLiteral("files"), files},
-                                     {QStringLiteral("summary"), summary}})
+    QJsonObject summary{{QStringLiteral("files"), static_cast<int>(verdicts.size())},
+                        {QStringLiteral("valid"), valid},
+                        {QStringLiteral("invalid"), static_cast<int>(verdicts.size()) - valid},
+                        {QStringLiteral("unreadable"), unreadable},
+                        {QStringLiteral("skipped"), skipped.total()},
+                        {QStringLiteral("skippedBy"),
+                         QJsonObject{{QStringLiteral("hidden"), skipped.hidden},
+                                     {QStringLiteral("tilde"), skipped.tilde},
+                                     {QStringLiteral("notOpenable"), skipped.notOpenable}}}};
+    if (seconds)
+        summary.insert(QStringLiteral("seconds"), *seconds);
+    return QJsonDocument(
+               QJsonObject{{QStringLiteral("files"), files}, {QStringLiteral("summary"), summary}})
         .toJson(QJsonDocument::Indented);
 }
 
-QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds) {
+QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds,
+                       const QDateTime& timestamp) {
     int failures = 0;
-    for (const FileVerdict& v : verdicts)
-        failures += v.result.loaded ? 0 : 1;
+    int errors = 0;
+    for (const FileVerdict& v : verdicts) {
+        const bool error = !v.unreadable.isEmpty() || v.result.failedStep != 0;
+        errors += !v.result.loaded && error ? 1 : 0;
+        failures += !v.result.loaded && !error ? 1 : 0;
+    }
+    const QString totalTime = QString::number(seconds, 'f', 3);
     QByteArray xml;
     QXmlStreamWriter w(&xml);
     w.setAutoFormatting(true);
     w.writeStartDocument();
     w.writeStartElement(QStringLiteral("testsuites"));
+    w.writeAttribute(QStringLiteral("name"), QStringLiteral("brellix-check"));
+    w.writeAttribute(QStringLiteral("tests"), QString::number(verdicts.size()));
+    w.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+    w.writeAttribute(QStringLiteral("errors"), QString::number(errors));
+    w.writeAttribute(QStringLiteral("time"), totalTime);
     w.writeStartElement(QStringLiteral("testsuite"));
     w.writeAttribute(QStringLiteral("name"), QStringLiteral("brellix-check"));
     w.writeAttribute(QStringLiteral("tests"), QString::number(verdicts.size()));
     w.writeAttribute(QStringLiteral("failures"), QString::number(failures));
-    w.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
-    w.writeAttribute(QStringLiteral("time"), QString::number(seconds, 'f', 3));
+    w.writeAttribute(QStringLiteral("errors"), QString::number(errors));
+    w.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
+    w.writeAttribute(QStringLiteral("time"), totalTime);
+    w.writeAttribute(QStringLiteral("timestamp"),
+                     timestamp.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
     for (const FileVerdict& v : verdicts) {
+        const QList<ParseErrorReport> all = ErrorsOf(v);
         w.writeStartElement(QStringLiteral("testcase"));
-        w.writeAttribute(QStringLiteral("classname"), QStringLiteral("xml"));
         w.writeAttribute(QStringLiteral("name"), xmlSafe(v.path));
+        w.writeAttribute(QStringLiteral("classname"), QStringLiteral("xml"));
+        w.writeAttribute(QStringLiteral("file"), xmlSafe(v.path));
+        if (!all.isEmpty() && all.front().line > 0)
+            w.writeAttribute(QStringLiteral("line"), QString::number(all.front().line));
+        w.writeAttribute(QStringLiteral("time"), QString::number(v.seconds, 'f', 3));
         if (!v.result.loaded) {
-            w.writeStartElement(QStringLiteral("failure"));
             const bool checkFailed = v.result.failedStep != 0;
-            const QString message = checkFailed ? v.result.failure
-                                                : withoutFinalLineBreak(v.result.error.reason);
+            const bool error = checkFailed || !v.unreadable.isEmpty();
+            w.writeStartElement(error ? QStringLiteral("error") : QStringLiteral("failure"));
+            const QString message =
+                checkFailed ? v.result.failure : withoutFinalLineBreak(v.result.error.reason);
             w.writeAttribute(QStringLiteral("message"), xmlSafe(message));
-            w.writeAttribute(QStringLiteral("type"),
-                             checkFailed ? QStringLiteral("check-failed")
-                                         : QStringLiteral("invalid-xml"));
-            if (!checkFailed)
-                w.writeCharacters(xmlSafe(ErrorReportText(v.result.error)));
+            w.writeAttribute(QStringLiteral("type"), checkFailed ? QStringLiteral("check-failed")
+                                                     : v.unreadable.isEmpty()
+                                                         ? QStringLiteral("invalid-xml")
+                                                         : QStringLiteral("unreadable"));
+            if (!checkFailed) {
+                QString text = ErrorReportText(v.result.error);
+                for (qsizetype i = 1; i < all.size(); ++i)
+                    text += QStringLiteral("\r\n\r\n") + ErrorReportText(all[i]);
+                w.writeCharacters(xmlSafe(text));
+            }
             w.writeEndElement();
         }
         w.writeEndElement();
@@ -98,4 +218,91 @@ QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds) {
     w.writeEndElement();
     w.writeEndDocument();
     return xml;
+}
+
+QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccessful) {
+    // Rules in the order their codes first occur.
+    QMap<int, int> ruleIndex;
+    QJsonArray rules;
+    QJsonArray results;
+    for (const FileVerdict& v : verdicts) {
+        for (const ParseErrorReport& e : ErrorsOf(v)) {
+            if (!ruleIndex.contains(e.errorCode)) {
+                ruleIndex.insert(e.errorCode, static_cast<int>(rules.size()));
+                const QString text = e.errorCode == 0
+                                         ? QStringLiteral("The check could not give a verdict.")
+                                         : QStringLiteral("XML parser error %1.").arg(e.errorCode);
+                rules.append(
+                    QJsonObject{{QStringLiteral("id"), QStringLiteral("XML%1").arg(e.errorCode)},
+                                {QStringLiteral("shortDescription"),
+                                 QJsonObject{{QStringLiteral("text"), text}}}});
+            }
+            QJsonObject physical{
+                {QStringLiteral("artifactLocation"),
+                 QJsonObject{{QStringLiteral("uri"), artifactUri(errorFile(v, e))}}}};
+            if (e.line > 0) {
+                QJsonObject region{{QStringLiteral("startLine"), e.line}};
+                if (e.linepos > 0)
+                    region.insert(QStringLiteral("startColumn"), e.linepos);
+                if (!e.srcText.isEmpty())
+                    region.insert(QStringLiteral("snippet"),
+                                  QJsonObject{{QStringLiteral("text"), e.srcText}});
+                physical.insert(QStringLiteral("region"), region);
+            }
+            results.append(QJsonObject{
+                {QStringLiteral("ruleId"), QStringLiteral("XML%1").arg(e.errorCode)},
+                {QStringLiteral("ruleIndex"), ruleIndex.value(e.errorCode)},
+                {QStringLiteral("level"), QStringLiteral("error")},
+                {QStringLiteral("message"), QJsonObject{{QStringLiteral("text"), messageOf(v, e)}}},
+                {QStringLiteral("locations"),
+                 QJsonArray{QJsonObject{{QStringLiteral("physicalLocation"), physical}}}}});
+        }
+    }
+    const QJsonObject driver{{QStringLiteral("name"), QStringLiteral("brellix-check")},
+                             {QStringLiteral("version"), QStringLiteral(BRELLIX_VERSION)},
+                             {QStringLiteral("rules"), rules}};
+    const QJsonObject run{
+        {QStringLiteral("tool"), QJsonObject{{QStringLiteral("driver"), driver}}},
+        {QStringLiteral("invocations"),
+         QJsonArray{QJsonObject{{QStringLiteral("executionSuccessful"), executionSuccessful}}}},
+        {QStringLiteral("results"), results}};
+    return QJsonDocument(
+               QJsonObject{{QStringLiteral("$schema"),
+                            QStringLiteral("https://json.schemastore.org/sarif-2.1.0.json")},
+                           {QStringLiteral("version"), QStringLiteral("2.1.0")},
+                           {QStringLiteral("runs"), QJsonArray{run}}})
+        .toJson(QJsonDocument::Indented);
+}
+
+QString GnuLines(const FileVerdict& verdict) {
+    QString lines;
+    for (const ParseErrorReport& e : ErrorsOf(verdict)) {
+        QString place = errorFile(verdict, e);
+        if (e.line > 0) {
+            place += QLatin1Char(':') + QString::number(e.line);
+            if (e.linepos > 0)
+                place += QLatin1Char(':') + QString::number(e.linepos);
+        }
+        lines += place + QStringLiteral(": error: ") + messageOf(verdict, e) + QLatin1Char('\n');
+    }
+    return lines;
+}
+
+QString GithubLines(const FileVerdict& verdict) {
+    QString lines;
+    for (const ParseErrorReport& e : ErrorsOf(verdict)) {
+        QString properties = QStringLiteral("file=") + githubProperty(errorFile(verdict, e));
+        if (e.line > 0) {
+            properties += QStringLiteral(",line=") + QString::number(e.line);
+            if (e.linepos > 0)
+                properties += QStringLiteral(",col=") + QString::number(e.linepos);
+        }
+        properties +=
+            QStringLiteral(",title=") +
+            githubProperty(e.errorCode == 0 ? QStringLiteral("check failed")
+                                            : QStringLiteral("XML error %1").arg(e.errorCode));
+        lines += QStringLiteral("::error ") + properties + QStringLiteral("::") +
+                 githubData(messageOf(verdict, e)) + QLatin1Char('\n');
+    }
+    return lines;
 }

@@ -4,17 +4,46 @@
 #include "check/XmlCheck.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
+
+#include <optional>
 
 // One checked file as the command line reports it.
 struct FileVerdict {
     QString path;
     CheckResult result;
-    QString row;  // the row the window would add: the path, or path, " - " and the report
+    QString row;         // the row the window would add: the path, or path, " - " and the report
+    QString unreadable;  // why the file named on the command line cannot be read (empty: it can)
+    double seconds = 0;  // how long its check took
 };
 
+// The files that the folder scans left out, by reason.
+struct SkippedFiles {
+    int hidden = 0;       // names starting with "."
+    int tilde = 0;        // names starting with "~" (editors' backups and lock files)
+    int notOpenable = 0;  // not a regular file that can be opened (FIFO, socket, no permission)
+    int total() const { return hidden + tilde + notOpenable; }
+};
+
+// The errors to report for a file: none when it loaded; the first error and, when more were
+// collected, the later ones; a failed check as one error with code 0.
+QList<ParseErrorReport> ErrorsOf(const FileVerdict& verdict);
+
 // A JSON document: {"files": [{"path", "valid", "error": {...}, "report"}...], "summary": {...}}.
-QByteArray JsonReport(const QList<FileVerdict>& verdicts, double seconds);
-// A JUnit XML document: one test case per file, a failure for each invalid file.
-QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds);
+// With `allErrors` every file with errors also carries "errors": [...]; "seconds" is in the
+// summary only when given; `onlyInvalid` lists only the files that are not valid.
+QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& skipped,
+                      std::optional<double> seconds, bool allErrors, bool onlyInvalid);
+// A JUnit XML document: one test case per file (with its file, line and time), a failure for
+// each invalid file, an error for each file that could not be read or checked.
+QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds,
+                       const QDateTime& timestamp);
+// A SARIF 2.1.0 log: one run, one rule per error code, one result per error.
+QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccessful);
+// One line per error, "PATH:LINE:COLUMN: error: MESSAGE" (the GNU form); nothing for a valid
+// file.
+QString GnuLines(const FileVerdict& verdict);
+// One GitHub Actions "::error file=...,line=...,col=...::MESSAGE" command per error.
+QString GithubLines(const FileVerdict& verdict);

@@ -1,5 +1,6 @@
 # Installation: the programs live together with their data in <prefix>/lib/brellix (the program
-# looks for its data beside itself), with links on the PATH, a desktop entry and the icon.
+# looks for its data beside itself), with links on the PATH, a desktop entry, the icons, the
+# AppStream metainfo, manual pages and the bash completion of brellix-check.
 include(GNUInstallDirs)
 
 set(BRELLIX_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/brellix)
@@ -25,6 +26,33 @@ foreach(size 32 48 128 256)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
             RENAME brellix.png)
 endforeach()
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/icons/brellix.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/example.brellix.brellix.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/completion/brellix-check
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+
+# Manual pages and the changelog are installed compressed, without a time stamp in the
+# compressed file, so that two builds give the same package.
+find_program(BRELLIX_GZIP gzip REQUIRED)
+set(BRELLIX_COMPRESSED)
+foreach(source man/brellix.1 man/brellix-check.1 changelog)
+    get_filename_component(name ${source} NAME)
+    set(compressed ${CMAKE_BINARY_DIR}/packaging/${name}.gz)
+    add_custom_command(OUTPUT ${compressed}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+        COMMAND ${BRELLIX_GZIP} -9 -n -c ${CMAKE_SOURCE_DIR}/packaging/${source} > ${compressed}
+        DEPENDS ${CMAKE_SOURCE_DIR}/packaging/${source}
+        COMMENT "Compressing ${name}")
+    list(APPEND BRELLIX_COMPRESSED ${compressed})
+endforeach()
+add_custom_target(brellix_packaging_files ALL DEPENDS ${BRELLIX_COMPRESSED})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/brellix.1.gz
+              ${CMAKE_BINARY_DIR}/packaging/brellix-check.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${CMAKE_SOURCE_DIR}/packaging/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/brellix)
 
 set(CPACK_PACKAGE_NAME brellix)
 set(CPACK_PACKAGE_VENDOR "Brellix")
@@ -33,12 +61,22 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Check many XML files at once")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libxml2 (>= 2.9.14)")
-if(BRELLIX_MIMALLOC)
-    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libmimalloc2.0 (>= 2.0.9)")
-endif()
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# CPack puts the summary first; this is the extended description.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Brellix loads every file of a list, or of whole folder trees, in a real XML
+parser on all cores: files that are well-formed (and valid against their DTD
+when they declare one) land in the valid list, the rest in the invalid list,
+optionally with the parser's full error report. Either list can be saved.
+.
+brellix-check runs the same checks from the command line and writes text,
+JSON, JUnit, SARIF, GitHub Actions commands or GNU-style error lines, for
+editors, pre-commit hooks and CI pipelines. Nothing is ever loaded from the
+network, whatever a checked file refers to.")
+# The libraries the programs link, with the versions they need, as dpkg-shlibdeps finds them.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, xdg-utils")
 include(CPack)

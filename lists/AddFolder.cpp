@@ -4,7 +4,6 @@
 #include "common/PathUtil.h"
 #include "lists/FolderListing.h"
 
-
 #include <unordered_set>
 #include <vector>
 

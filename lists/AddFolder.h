@@ -56,11 +56,17 @@ using RowSink = std::function<void(const QStringList& rows)>;
 // examining one file) and the failure's description. The gathering then goes on.
 using StepReport = std::function<void(int statementNumber, const QString& description)>;
 
+// Why a file that matches the pattern was left out.
+enum class SkipReason { Tilde, NotOpenable, Hidden };
+// Receives each matching file that was left out, with its full path.
+using SkipSink = std::function<void(const QString& path, SkipReason reason)>;
+
 // For each folder of `folders` in order, the full paths of its files that match `pattern`,
 // can be opened, do not start with "~" and whose attribute value is not exactly 34 (hidden
-// archive), each passed through NormalizePath. Lets no events run itself; a sink may.
+// archive), each passed through NormalizePath; the matching files left out go to `skipped`
+// when one is given. Lets no events run itself; a sink may.
 void GatherFiles(const FolderList& folders, const QString& pattern, const RowSink& sink,
-                 const StepReport& report);
+                 const StepReport& report, const SkipSink& skipped = {});
 
 // The files that one named item stands for: a folder's files as GatherFiles gathers them from
 // the folder and every folder below it, anything else as it stands. False when the walk

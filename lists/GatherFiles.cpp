@@ -35,7 +35,7 @@ QStringList GetFilesInFolder(const QString& folder, const QString& pattern) {
 }
 
 void GatherFiles(const FolderList& folders, const QString& pattern, const RowSink& sink,
-                 const StepReport& report) {
+                 const StepReport& report, const SkipSink& skipped) {
     // Rows go to the sink in parts, so that a caller can let events run even inside a folder
     // of 100,000 files.
     constexpr qsizetype kPart = 2000;
@@ -53,12 +53,22 @@ void GatherFiles(const FolderList& folders, const QString& pattern, const RowSin
         // a hidden archive file.
         QStringList rows;
         for (const QString& name : names) {
-            if (name.startsWith(QLatin1Char('~')))
-                continue;
             const QString path = folder + NativeSeparator() + name;
+            if (name.startsWith(QLatin1Char('~'))) {
+                if (skipped)
+                    skipped(path, SkipReason::Tilde);
+                continue;
+            }
             try {
-                if (IsOpenableFile(path) && attributesOfFile(path) != kHiddenArchive)
+                if (!IsOpenableFile(path)) {
+                    if (skipped)
+                        skipped(path, SkipReason::NotOpenable);
+                } else if (attributesOfFile(path) == kHiddenArchive) {
+                    if (skipped)
+                        skipped(path, SkipReason::Hidden);
+                } else {
                     rows.append(NormalizePath(path));
+                }
             } catch (...) {
                 report(128, CurrentExceptionDescription());
             }

@@ -1,7 +1,7 @@
 // brellix-check, run as a separate program the way scripts and CI run it.
 
-#include "app/Widgets.h"
 #include "app/FileList.h"
+#include "app/Widgets.h"
 #include "tests/support/TestEnv.h"
 
 #include <QJsonArray>
@@ -9,8 +9,13 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
+#include <QSet>
+#include <QStandardPaths>
 #include <QTest>
 #include <QXmlStreamReader>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,11 +25,35 @@ struct Run {
     QString err;
 };
 
-Run check(const QStringList& arguments) {
+// How a run is started, beyond its arguments.
+struct Start {
+    QByteArray input;         // standard input (closed after it)
+    QString folder;           // the working folder (default: the test's)
+    QString outFile;          // standard output to this file instead of a pipe
+    QString errFile;          // standard error likewise
+    QStringList environment;  // added NAME=VALUE settings
+    QString program = "brellix-check";
+};
+
+Run check(const QStringList& arguments, const Start& start = {}) {
     QProcess process;
-    process.setProgram(BuildProgramFolder() + "/brellix-check");
+    process.setProgram(start.program == "brellix-check" ? BuildProgramFolder() + "/brellix-check"
+                                                        : start.program);
     process.setArguments(arguments);
+    if (!start.folder.isEmpty())
+        process.setWorkingDirectory(start.folder);
+    if (!start.outFile.isEmpty())
+        process.setStandardOutputFile(start.outFile);
+    if (!start.errFile.isEmpty())
+        process.setStandardErrorFile(start.errFile);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("NO_COLOR");
+    for (const QString& setting : start.environment)
+        environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    process.setProcessEnvironment(environment);
     process.start();
+    process.write(start.input);
+    process.closeWriteChannel();
     if (!process.waitForFinished(120000))
         qFatal("brellix-check did not finish");
     Run run;
@@ -32,6 +61,40 @@ Run check(const QStringList& arguments) {
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
+}
+
+// Runs a validator (xmllint, Python's jsonschema) on a report; its messages when it fails.
+QString validatorComplaint(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+        return program + " did not run: " + process.errorString();
+    if (process.exitCode() == 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+}
+
+QString junitComplaint(const TestEnv& env, const QString& xml) {
+    const QString file = env.write("report-junit.xml", xml.toUtf8());
+    return validatorComplaint(
+        "xmllint", {"--noout", "--schema", QString(BRELLIX_SOURCE_DIR) + "/tests/junit.xsd", file});
+}
+
+QString sarifComplaint(const TestEnv& env, const QString& json) {
+    const QString file = env.write("report.sarif", json.toUtf8());
+    // Debian's interpreter, which has python3-jsonschema.
+    return validatorComplaint(
+        "/usr/bin/python3",
+        {"-c",
+         "import json, sys, jsonschema\n"
+         "schema = json.load(open(sys.argv[1]))\n"
+         "jsonschema.Draft7Validator.check_schema(schema)\n"
+         "jsonschema.Draft7Validator(schema).validate(json.load(open(sys.argv[2])))\n",
+         QString(BRELLIX_SOURCE_DIR) + "/tests/sarif-2.1.0-subset.schema.json", file});
+}
+
+QStringList lines(const QString& text) {
+    return text.split('\n', Qt::SkipEmptyParts);
 }
 
 QByteArray readAll(const QString& path) {
@@ -78,6 +141,15 @@ private slots:
             {{"-j", "0", "x"}, "-j needs a number"},
             {{"-j", "many", "x"}, "-j needs a number"},
             {{"--ext", "", "x"}, "--ext needs an extension"},
+            {{"--ext", "xml,", "x"}, "--ext needs an extension"},
+            {{"--valid-list", "", "x"}, "--valid-list needs a file name"},
+            {{"--invalid-list=", "x"}, "--invalid-list needs a file name"},
+            {{"--files-from", ""}, "--files-from needs a file name"},
+            {{"-0", "x"}, "-0 needs --files-from"},
+            {{"-", "--files-from", "-"}, "standard input can be read only once"},
+            {{"--shard", "0/2", "x"}, "--shard needs K/N"},
+            {{"--shard", "3/2", "x"}, "--shard needs K/N"},
+            {{"--shard", "1", "x"}, "--shard needs K/N"},
         };
         for (const Bad& b : bad) {
             const Run run = check(b.arguments);
@@ -87,13 +159,216 @@ private slots:
         }
     }
 
-    void unreadableArgumentChecksNothing() {
+    // A PATH that cannot be read is reported in every format, and the others are still checked.
+    void unreadableArgumentIsReportedAndTheRunGoesOn() {
         TestEnv env;
         const QString good = env.write("good.xml", "<a/>");
-        const Run run = check({good, env.path("missing.xml")});
+        const QString bad = env.write("bad.xml", "<a>");
+        const QString missing = env.path("missing.xml");
+        const Run run = check({good, missing, bad});
         QCOMPARE(run.status, 2);
-        QVERIFY(run.err.contains("cannot read '" + env.path("missing.xml") + "'"));
-        QVERIFY(run.out.isEmpty());
+        QCOMPARE(run.out, "valid: " + good + "\ninvalid: " + missing + "\ninvalid: " + bad + "\n");
+        QCOMPARE(run.err, "brellix-check: cannot read '" + missing + "': no such file or folder\n");
+
+        const Run json = check({"--format", "json", good, missing});
+        QCOMPARE(json.status, 2);
+        const QJsonObject root = QJsonDocument::fromJson(json.out.toUtf8()).object();
+        const QJsonObject entry = root["files"].toArray()[1].toObject();
+        QCOMPARE(entry["unreadable"].toString(), "no such file or folder");
+        QCOMPARE(entry["error"].toObject()["code"].toInt(), 1549);
+        QCOMPARE(root["summary"].toObject()["unreadable"].toInt(), 1);
+
+        const Run junit = check({"--format", "junit", good, missing, bad});
+        QCOMPARE(junit.status, 2);
+        QVERIFY(junit.out.contains("errors=\"1\""));
+        QVERIFY(junit.out.contains("<error message=\"failed to load"));
+        QVERIFY(junit.out.contains("type=\"unreadable\""));
+        QCOMPARE(junitComplaint(env, junit.out), QString());
+        for (const char* format : {"gnu", "github", "sarif"}) {
+            const Run other = check({"--format", format, good, missing});
+            QCOMPARE(other.status, 2);
+            QVERIFY2(other.out.contains(missing), format);
+        }
+
+        // A folder that cannot be listed (not as root: root reads every folder).
+        if (::geteuid() != 0) {
+            env.write("locked/a.xml", "<a/>");
+            QFile::setPermissions(env.path("locked"), QFile::WriteOwner);
+            const Run locked = check({env.path("locked"), good});
+            QFile::setPermissions(env.path("locked"),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QCOMPARE(locked.status, 2);
+            QVERIFY(locked.out.endsWith("valid: " + good + "\n"));
+            QVERIFY(locked.err.contains("cannot read '" + env.path("locked") + "'"));
+        }
+    }
+
+    // A run that checked no file fails and says what it searched; --ext takes a leading dot and
+    // a list.
+    void emptyRunsFailAndExtensionForms() {
+        TestEnv env;
+        const QString tree = makeCorpus(env);
+        QDir().mkpath(env.path("empty"));
+        const Run dotted = check({"--ext", ".xml", tree});
+        QCOMPARE(dotted.status, 1);
+        QCOMPARE(lines(dotted.out).size(), 5);
+        QCOMPARE(check({"--ext", "xml", tree}).out, dotted.out);
+
+        const Run listed = check({"--ext", "txt,.xml", tree});
+        QCOMPARE(lines(listed.out).size(), 6);
+        QCOMPARE(lines(listed.out).first(), "invalid: " + tree + "/notes.txt");
+        QCOMPARE(lines(listed.out)[1], "valid: " + tree + "/a.xml");
+        // Overlapping extensions still check each file once.
+        QCOMPARE(lines(check({"--ext", "xml,*", tree}).out).size(), 8);
+
+        const Run typo = check({"--ext", "xsd,json", tree, env.path("empty")});
+        QCOMPARE(typo.status, 2);
+        QVERIFY(typo.out.isEmpty());
+        QVERIFY2(typo.err.contains("no file to check: no file matching *.xsd, *.json in '" + tree +
+                                   "', '" + env.path("empty") + "' or their subfolders"),
+                 qPrintable(typo.err));
+        QCOMPARE(check({env.path("empty")}).status, 2);
+        QVERIFY(check({"--help"})
+                    .out.simplified()
+                    .contains("with or without the dot, several separated by commas"));
+    }
+
+    // "-" is standard input; a pipe or FIFO named on the command line is read like a file.
+    void standardInputPipesAndDevices() {
+        TestEnv env;
+        env.write("doc.dtd", "<!ELEMENT doc EMPTY>");
+        const QByteArray withDtd = "<!DOCTYPE doc SYSTEM \"doc.dtd\"><doc/>";
+        Start start;
+        start.input = withDtd;
+        start.folder = env.path(".");
+        // Relative references resolve from the working folder.
+        Run run = check({"--report", "-"}, start);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, "valid: -\n");
+        start.input = "<doc><a></doc>";
+        run = check({"--report", "-"}, start);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.out.startsWith("invalid: - - Your XML Document"), qPrintable(run.out));
+        QVERIFY(run.out.endsWith("Document URL: -\n"));
+        start.input = "<a/>";
+        QCOMPARE(check({"/dev/stdin"}, start).out, "valid: /dev/stdin\n");
+        start.input = "";
+        QCOMPARE(check({"-"}, start).status, 1);
+
+        const QString fifo = env.path("pipe.xml");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QProcess writer;
+        writer.start("sh", {"-c", "printf '<a/>' > \"$0\"", fifo});
+        run = check({fifo});
+        writer.waitForFinished();
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, "valid: " + fifo + "\n");
+        QCOMPARE(check({"/dev/null"}).out, "invalid: /dev/null\n");
+        // The folder scans keep leaving FIFOs out.
+        const Run scan = check({"--format", "json", env.path(".")});
+        QCOMPARE(scan.status, 2);
+        QVERIFY(scan.err.contains("no file to check"));
+        QVERIFY(scan.err.contains("1 not a regular file that can be opened"));
+    }
+
+    void skippedFilesAreCounted() {
+        TestEnv env;
+        const QString tree = makeCorpus(env);
+        env.write("tree/.hidden.xml", "<a/>");
+        env.write("tree/sub/~lock.xml", "<a/>");
+        const Run run = check({tree});
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err,
+                 "brellix-check: skipped 3 matching files in the folders: 1 hidden (name "
+                 "starting with \".\"), 2 with a name starting with \"~\"\n");
+        const QJsonObject summary =
+            QJsonDocument::fromJson(check({"--format", "json", tree}).out.toUtf8())
+                .object()["summary"]
+                .toObject();
+        QCOMPARE(summary["skipped"].toInt(), 3);
+        QCOMPARE(summary["skippedBy"].toObject()["hidden"].toInt(), 1);
+        QCOMPARE(summary["skippedBy"].toObject()["tilde"].toInt(), 2);
+        QVERIFY(check({"--quiet", tree}).err.isEmpty());
+        // A file named directly is checked whatever its name.
+        QCOMPARE(check({env.path("tree/.hidden.xml")}).out,
+                 "valid: " + env.path("tree/.hidden.xml") + "\n");
+    }
+
+    // --valid-list and --invalid-list never overwrite each other or a file to check.
+    void listFilesThatWouldLoseDataAreRefused() {
+        TestEnv env;
+        const QString good = env.write("good.xml", "<a/>");
+        const QString bad = env.write("bad.xml", "<a>");
+        const QString tree = makeCorpus(env);
+        QVERIFY(::link(QFile::encodeName(good).constData(),
+                       QFile::encodeName(env.path("hard.xml")).constData()) == 0);
+        const QString list = env.path("s.txt");
+        struct Case {
+            QStringList arguments;
+            const char* message;
+        };
+        const Case cases[] = {
+            {{"--valid-list", list, "--invalid-list", list, good}, "name the same file"},
+            {{"--valid-list", list, "--invalid-list", env.path("./s.txt"), good},
+             "name the same file"},
+            {{"--invalid-list", bad, bad}, "is also a file to check"},
+            {{"--valid-list", env.path("hard.xml"), good}, "is also a file to check"},
+            {{"--invalid-list", tree + "/sub/bad.xml", tree}, "is also a file to check"},
+        };
+        for (const Case& c : cases) {
+            const Run run = check(c.arguments);
+            QCOMPARE(run.status, 2);
+            QVERIFY2(run.err.contains(c.message), qPrintable(run.err));
+            QVERIFY(run.out.isEmpty());
+        }
+        // Two names of one existing file are one file too.
+        env.write("s.txt", "");
+        QVERIFY(QFile::link(list, env.path("link.txt")));
+        QCOMPARE(check({"--valid-list", list, "--invalid-list", env.path("link.txt"), good}).status,
+                 2);
+        QCOMPARE(readAll(good), QByteArray("<a/>"));
+        QCOMPARE(readAll(bad), QByteArray("<a>"));
+        QCOMPARE(readAll(tree + "/sub/bad.xml"),
+                 QByteArray("<!DOCTYPE doc SYSTEM \"doc.dtd\"><doc><para/></doc>"));
+    }
+
+    // Output that cannot be written is a failure, never a success.
+    void lostOutputEndsWithStatusTwo() {
+        if (!QFile::exists("/dev/full"))
+            QSKIP("no /dev/full");
+        TestEnv env;
+        const QString good = env.write("good.xml", "<a/>");
+        for (const char* format : {"text", "json", "junit", "sarif"}) {
+            Start start;
+            start.outFile = "/dev/full";
+            const Run run = check({"--format", format, good}, start);
+            QCOMPARE(run.status, 2);
+            QVERIFY2(run.err.contains("cannot write the output"), qPrintable(run.err));
+        }
+        Start full;
+        full.outFile = "/dev/full";
+        QCOMPARE(check({"--help"}, full).status, 2);
+        // A message that cannot be written still shows in the status.
+        env.write("tree/~skipped.xml", "<a/>");
+        env.write("tree/a.xml", "<a/>");
+        QCOMPARE(check({env.path("tree")}).status, 0);
+        Start noErrors;
+        noErrors.errFile = "/dev/full";
+        QCOMPARE(check({env.path("tree")}, noErrors).status, 2);
+    }
+
+    // Two json runs over the same files compare equal; --timing adds the run time.
+    void jsonWithoutTimingComparesEqual() {
+        TestEnv env;
+        const QString tree = makeCorpus(env);
+        const Run first = check({"--format", "json", tree});
+        const Run second = check({"--format", "json", "-j", "1", tree});
+        QCOMPARE(first.out, second.out);
+        QVERIFY(!first.out.contains("seconds"));
+        const QJsonObject timed =
+            QJsonDocument::fromJson(check({"--format", "json", "--timing", tree}).out.toUtf8())
+                .object();
+        QVERIFY(timed["summary"].toObject()["seconds"].isDouble());
     }
 
     void exitStatusAndLinesInInputOrderWhateverTheThreads() {
@@ -171,6 +446,217 @@ private slots:
         QCOMPARE(cases, 5);
         QCOMPARE(failures, 3);
         QCOMPARE(suiteFailures, "3");
+    }
+
+    // gnu and github: one line per error at its place; valid files print nothing.
+    void editorAndWorkflowLines() {
+        TestEnv env;
+        const QString good = env.write("good.xml", "<a/>");
+        const QString bad = env.write("bad.xml", "<a>\n<b></a>");
+        const QString odd = env.write("a,b:c.xml", "<a>");
+        env.write("broken.dtd", "<!ELEMENT doc EMPTY>\n<!ELEMENT");
+        const QString usesDtd = env.write("uses.xml", "<!DOCTYPE doc SYSTEM \"broken.dtd\"><doc/>");
+        const Run gnu = check({"--format", "gnu", good, bad, usesDtd});
+        QCOMPARE(gnu.status, 1);
+        const QStringList gnuLines = lines(gnu.out);
+        QCOMPARE(gnuLines.size(), 2);
+        QCOMPARE(gnuLines[0], bad + ":2:8: error: Opening and ending tag mismatch: b line 2 and a");
+        // An error in the DTD points at the DTD and names the checked file.
+        QVERIFY2(gnuLines[1].startsWith(env.path("broken.dtd") + ":2:"), qPrintable(gnuLines[1]));
+        QVERIFY(gnuLines[1].endsWith("(while checking " + usesDtd + ")"));
+        QVERIFY(check({"--format", "gnu", good}).out.isEmpty());
+
+        const Run github = check({"--format", "github", good, bad, odd});
+        QCOMPARE(github.status, 1);
+        QCOMPARE(
+            lines(github.out),
+            QStringList({"::error file=" + bad +
+                             ",line=2,col=8,title=XML error 76::Opening and ending tag "
+                             "mismatch: b line 2 and a",
+                         "::error file=" + QString(odd).replace(",", "%2C").replace(":", "%3A") +
+                             ",line=1,col=4,title=XML error 77::Premature end of data in tag "
+                             "a line 1"}));
+    }
+
+    // SARIF and JUnit validate against their schemas, whatever the paths and reports hold.
+    void sarifAndJunitValidate() {
+        TestEnv env;
+        const QString tree = makeCorpus(env);
+        env.write("tree/with blank & percent%.xml", "<a>\x01</a>");
+        env.write("tree/many.xml", "<!DOCTYPE d [<!ELEMENT d EMPTY>]><d><x/><y/></d>");
+        const QString missing = env.path("missing.xml");
+        const Run sarif = check({"--format", "sarif", "--all-errors", tree, missing});
+        QCOMPARE(sarif.status, 2);
+        QCOMPARE(sarifComplaint(env, sarif.out), QString());
+        const QJsonObject run =
+            QJsonDocument::fromJson(sarif.out.toUtf8()).object()["runs"].toArray()[0].toObject();
+        const QJsonArray results = run["results"].toArray();
+        const QJsonArray rules = run["tool"].toObject()["driver"].toObject()["rules"].toArray();
+        QSet<QString> ruleIds;
+        for (const QJsonValue& rule : rules)
+            ruleIds.insert(rule.toObject()["id"].toString());
+        QCOMPARE(ruleIds.size(), rules.size());
+        for (const QJsonValue& result : results) {
+            const QJsonObject r = result.toObject();
+            QCOMPARE(rules[r["ruleIndex"].toInt()].toObject()["id"].toString(),
+                     r["ruleId"].toString());
+        }
+        // Three invalid files of the corpus, the control character, two errors of many.xml
+        // and more, and the missing file.
+        QVERIFY2(results.size() >= 7, qPrintable(sarif.out));
+        QVERIFY(sarif.out.contains("with%20blank%20&%20percent%25.xml"));
+        QCOMPARE(run["invocations"].toArray()[0].toObject()["executionSuccessful"].toBool(), false);
+        const Run clean = check({"--format", "sarif", tree + "/a.xml"});
+        QCOMPARE(clean.status, 0);
+        QCOMPARE(sarifComplaint(env, clean.out), QString());
+        QCOMPARE(QJsonDocument::fromJson(clean.out.toUtf8())
+                     .object()["runs"]
+                     .toArray()[0]
+                     .toObject()["results"]
+                     .toArray()
+                     .size(),
+                 0);
+
+        const Run junit = check({"--format", "junit", "--all-errors", tree, missing});
+        QCOMPARE(junitComplaint(env, junit.out), QString());
+        QXmlStreamReader xml(junit.out);
+        int withFile = 0;
+        int withLine = 0;
+        QString timestamp;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            if (xml.name() == QLatin1String("testsuite"))
+                timestamp = xml.attributes().value("timestamp").toString();
+            if (xml.name() == QLatin1String("testcase")) {
+                withFile += xml.attributes().hasAttribute("file");
+                withLine += xml.attributes().hasAttribute("line");
+                QVERIFY(xml.attributes().hasAttribute("time"));
+            }
+        }
+        QVERIFY(!xml.hasError());
+        QCOMPARE(withFile, 8);
+        QCOMPARE(withLine, 5);  // the invalid files with a known line
+        QVERIFY(QDateTime::fromString(timestamp, Qt::ISODate).isValid());
+    }
+
+    // --all-errors reports every error up to the cap; without it only the first, as before.
+    void allErrorsUpToTheCap() {
+        TestEnv env;
+        QByteArray many = "<!DOCTYPE d [<!ELEMENT d EMPTY>]><d>";
+        for (int i = 0; i < 150; ++i)
+            many += "<x" + QByteArray::number(i) + "/>\n";
+        const QString file = env.write("many.xml", many + "</d>");
+        const QString three = env.write(
+            "three.xml", "<!DOCTYPE d [<!ELEMENT d (t)><!ELEMENT t EMPTY>]>\n<d><x/>\n<y/></d>");
+        QCOMPARE(lines(check({"--format", "gnu", file}).out).size(), 1);
+        QCOMPARE(lines(check({"--format", "gnu", "--all-errors", file}).out).size(), 100);
+        const QStringList all = lines(check({"--format", "gnu", "--all-errors", three}).out);
+        QCOMPARE(all, QStringList({three + ":2:8: error: No declaration for element x",
+                                   three + ":3:5: error: No declaration for element y",
+                                   three + ":3:9: error: Element d content does not follow the "
+                                           "DTD, expecting (t), got (x y)"}));
+        const QJsonObject entry =
+            QJsonDocument::fromJson(check({"--format", "json", "--all-errors", three}).out.toUtf8())
+                .object()["files"]
+                .toArray()[0]
+                .toObject();
+        QCOMPARE(entry["errors"].toArray().size(), 3);
+        QCOMPARE(entry["errors"].toArray()[0].toObject(), entry["error"].toObject());
+        // The text output and the lists keep the first error, as the window shows it.
+        QCOMPARE(check({"--report", "--all-errors", three}).out, check({"--report", three}).out);
+        QVERIFY(!check({"--format", "json", three}).out.contains("\"errors\""));
+        QCOMPARE(junitComplaint(env, check({"--format", "junit", "--all-errors", file}).out),
+                 QString());
+    }
+
+    void quietPrintsOnlyFailures() {
+        TestEnv env;
+        const QString tree = makeCorpus(env);
+        const Run quiet = check({"--quiet", tree});
+        QCOMPARE(quiet.status, 1);
+        QCOMPARE(lines(quiet.out).size(), 3);
+        for (const QString& line : lines(quiet.out))
+            QVERIFY(line.startsWith("invalid: "));
+        const QJsonObject root =
+            QJsonDocument::fromJson(check({"--quiet", "--format", "json", tree}).out.toUtf8())
+                .object();
+        QCOMPARE(root["files"].toArray().size(), 3);
+        QCOMPARE(root["summary"].toObject()["files"].toInt(), 5);
+        const Run allValid = check({"--quiet", tree + "/a.xml"});
+        QCOMPARE(allValid.status, 0);
+        QVERIFY(allValid.out.isEmpty());
+    }
+
+    void pathsFromAList() {
+        TestEnv env;
+        const QString good = env.write("good.xml", "<a/>");
+        const QString bad = env.write("line\nbreak.xml", "<a>");
+        const QString tree = makeCorpus(env);
+        // NUL-separated, as find -print0 and git ls-files -z give them, from standard input.
+        Start start;
+        start.input = (good + '\0' + bad + '\0' + tree + '\0').toUtf8();
+        Run run = check({"--files-from", "-", "-0"}, start);
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.out, "valid: " + good + "\ninvalid: " + bad + "\n" + check({tree}).out);
+        // Lines, also with CR LF, from a file, after the PATHs given.
+        const QString list = env.write("list.txt", (good + "\r\n\n" + good + "\n").toUtf8());
+        run = check({"--files-from", list, tree + "/a.xml"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, "valid: " + tree + "/a.xml\nvalid: " + good + "\nvalid: " + good + "\n");
+        run = check({"--files-from", env.path("no-list.txt")});
+        QCOMPARE(run.status, 2);
+        QVERIFY(run.err.contains("cannot read the list"));
+        run = check({"--files-from", env.write("empty.txt", "")});
+        QCOMPARE(run.status, 2);
+        QVERIFY(run.err.contains("names no file"));
+    }
+
+    // --shard K/N: disjoint parts that together are the whole, the same on every machine.
+    void shardsSplitByPath() {
+        TestEnv env;
+        QStringList files;
+        for (int i = 0; i < 40; ++i)
+            files << env.write(QString("f%1.xml").arg(i), "<a/>");
+        QStringList together;
+        for (int k = 1; k <= 3; ++k) {
+            Start start;
+            start.folder = env.path(".");
+            const Run part = check({"--shard", QString("%1/3").arg(k), "."}, start);
+            QCOMPARE(part.status, 0);
+            QVERIFY(!part.out.isEmpty());
+            together += lines(part.out);
+        }
+        QCOMPARE(together.size(), 40);
+        QCOMPARE(QSet<QString>(together.begin(), together.end()).size(), 40);
+        // The split is a function of the path's bytes alone.
+        Start start;
+        start.folder = env.path(".");
+        QCOMPARE(
+            check({"--shard", "2/3", "f1.xml", "f2.xml", "f3.xml", "f4.xml", "f5.xml"}, start).out,
+            QString("valid: f1.xml\nvalid: f3.xml\nvalid: f5.xml\n"));
+        QCOMPARE(check({"--shard", "1/1", "f1.xml"}, start).out, QString("valid: f1.xml\n"));
+        // An empty part of a non-empty set is no failure.
+        QCOMPARE(check({"--shard", "1/3", "f1.xml"}, start).status, 0);
+    }
+
+    // Colour only on a terminal, and never with NO_COLOR set.
+    void colourOnlyOnATerminal() {
+        if (QStandardPaths::findExecutable("script").isEmpty())
+            QSKIP("no script(1) to give the program a terminal");
+        TestEnv env;
+        const QString bad = env.write("bad.xml", "<a>");
+        const QString command = BuildProgramFolder() + "/brellix-check '" + bad + "'";
+        Start start;
+        start.program = "script";
+        const Run coloured = check({"-qec", command, "/dev/null"}, start);
+        QVERIFY2(coloured.out.contains("\x1b[1;31minvalid:\x1b[0m " + bad),
+                 qPrintable(coloured.out));
+        start.environment = {"NO_COLOR=1"};
+        const Run plain = check({"-qec", command, "/dev/null"}, start);
+        QVERIFY(!plain.out.contains('\x1b'));
+        QVERIFY(plain.out.contains("invalid: " + bad));
+        QVERIFY(!check({bad}).out.contains('\x1b'));
     }
 
     void extensionStarTakesEveryFile() {

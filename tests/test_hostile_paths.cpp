@@ -2,8 +2,8 @@
 // limit, files that vanish or change before they are checked, files of the kernel that report
 // no size, and references to other machines, which must never be contacted.
 
-#include "common/PathUtil.h"
 #include "check/XmlCheck.h"
+#include "common/PathUtil.h"
 #include "tests/support/FolderTree.h"
 #include "tests/support/TestEnv.h"
 

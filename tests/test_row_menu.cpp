@@ -79,8 +79,7 @@ private slots:
         const QList<PlatformCall> opened = w.callsOf("editor");
         QCOMPARE(opened.size(), 1);
         QCOMPARE(opened[0].text, w.bad);
-        QCOMPARE(opened[0].arguments,
-                 QStringList({"3", QString::number(result.error.linepos)}));
+        QCOMPARE(opened[0].arguments, QStringList({"3", QString::number(result.error.linepos)}));
 
         // Copy Row gives the row as "Save Results" writes it, CR LF and all.
         w.rightClick(w.form->ListView3, 1, "Copy Row");
@@ -115,8 +114,8 @@ private slots:
         };
         w.env.platform.messageAnswers.clear();
         QTest::mouseClick(w.form->PushButton4, Qt::LeftButton);
-        QCOMPARE(w.rightClick(w.form->ListView3, 1, ""), QStringList({"Show in Folder", "Copy Path",
-                                                                      "Copy Row"}));
+        QCOMPARE(w.rightClick(w.form->ListView3, 1, ""),
+                 QStringList({"Show in Folder", "Copy Path", "Copy Row"}));
     }
 
     void inputAndValidRowsOpenAsTheyAre() {
@@ -182,7 +181,8 @@ private slots:
         QVERIFY(report->isWindow());
         QCOMPARE(report->windowTitle(), w.form->ApplicationTitle + " - bad.xml");
         const ParseErrorReport error = CheckXmlFile(w.bad).error;
-        QCOMPARE(report->reportText(), w.bad + "\n" + QString(ErrorReportText(error)).replace("\r\n", "\n"));
+        QCOMPARE(report->reportText(),
+                 w.bad + "\n" + QString(ErrorReportText(error)).replace("\r\n", "\n"));
         // The caret stands under the error's column; the tab before it stays a tab.
         QCOMPARE(report->sourceText(),
                  error.srcText + "\n\t" + QString(error.linepos - 2, ' ') + "^");

@@ -213,7 +213,8 @@ private slots:
         QCOMPARE(frame.pixelColor(frame.width() - 12, frame.height() / 2), QColor(Qt::white));
         const QImage box = form->Check1->grab().toImage();
         QCOMPARE(box.pixelColor(box.width() - 3, box.height() / 2), QColor(Qt::white));
-        for (QWidget* w : {static_cast<QWidget*>(form->Frame1), static_cast<QWidget*>(form->Check1)}) {
+        for (QWidget* w :
+             {static_cast<QWidget*>(form->Frame1), static_cast<QWidget*>(form->Check1)}) {
             QCOMPARE(QFontInfo(w->font()).family(), QFontInfo(form->font()).family());
             QVERIFY(QFontInfo(w->font()).bold());
             QCOMPARE(w->font().pointSizeF(), 9.0);

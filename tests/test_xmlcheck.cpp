@@ -223,18 +223,18 @@ private slots:
         env.write("blanks/ext.dtd", kExternalDtd);
         const QByteArray body = "<a>\n  <b/>\n</a>\n";
         const QByteArray doctype = "<!DOCTYPE a SYSTEM \"ext.dtd\">\n";
-        QVERIFY(CheckXmlFile(env.write("blanks/plain.xml", "<?xml version=\"1.0\"?>\n" + body))
-                    .loaded);
+        QVERIFY(
+            CheckXmlFile(env.write("blanks/plain.xml", "<?xml version=\"1.0\"?>\n" + body)).loaded);
         QVERIFY(CheckXmlFile(env.write("blanks/valid.xml", doctype + body)).loaded);
-        const CheckResult standalone = CheckXmlFile(env.write(
-            "blanks/standalone.xml",
-            "<?xml version=\"1.0\" standalone=\"yes\"?>\n" + doctype + body));
+        const CheckResult standalone = CheckXmlFile(
+            env.write("blanks/standalone.xml",
+                      "<?xml version=\"1.0\" standalone=\"yes\"?>\n" + doctype + body));
         QVERIFY(!standalone.loaded);
         QCOMPARE(standalone.error.errorCode, 532);
         QVERIFY2(standalone.error.reason.contains("white spaces"),
                  qPrintable(standalone.error.reason));
-        const CheckResult empty = CheckXmlFile(
-            env.write("blanks/empty.xml", doctype + "<a>\n  <b> </b>\n</a>\n"));
+        const CheckResult empty =
+            CheckXmlFile(env.write("blanks/empty.xml", doctype + "<a>\n  <b> </b>\n</a>\n"));
         QVERIFY(!empty.loaded);
         QCOMPARE(empty.error.line, 3);
     }

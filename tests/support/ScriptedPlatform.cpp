@@ -74,8 +74,12 @@ bool ScriptedPlatform::openInTextEditor(const QString& file, QString* error) {
 }
 
 bool ScriptedPlatform::openInEditorAt(const QString& file, int line, int column, QString* error) {
-    calls.append(
-        {QStringLiteral("editor"), file, {}, {}, {}, {QString::number(line), QString::number(column)}});
+    calls.append({QStringLiteral("editor"),
+                  file,
+                  {},
+                  {},
+                  {},
+                  {QString::number(line), QString::number(column)}});
     *error = editorFailure;
     return editorFailure.isEmpty();
 }

@@ -1,0 +1,97 @@
+#include "cli/StreamInput.h"
+
+#include "check/ParserMemory.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <libxml/xmlerror.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+CheckResult ioFailure(const QString& path, const QString& reason, long long offset) {
+    CheckResult result;
+    result.error.errorCode = XML_IO_LOAD_ERROR;
+    result.error.reason = reason + QStringLiteral("\r\n");
+    result.error.url = path;
+    result.error.filepos = static_cast<std::int32_t>(std::min<long long>(offset, INT32_MAX));
+    return result;
+}
+
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Closes a descriptor this file opened (never standard input).
+class Descriptor {
+public:
+    explicit Descriptor(int fd, bool owned) : fd_(fd), owned_(owned) {}
+    ~Descriptor() {
+        if (owned_ && fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+    bool owned_;
+};
+
+}  // namespace
+
+bool IsStreamArgument(const QString& path) {
+    if (path == QLatin1String("-"))
+        return true;
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+CheckResult CheckStreamArgument(const QString& path) {
+    const bool standardInput = path == QLatin1String("-");
+    const QString shown = standardInput ? QStringLiteral("standard input") : path;
+    const Descriptor fd(standardInput ? STDIN_FILENO
+                                      : ::open(QFile::encodeName(path).constData(),
+                                               O_RDONLY | O_CLOEXEC | O_NOCTTY),
+                        !standardInput);
+    if (fd.get() < 0)
+        return ioFailure(
+            path, QStringLiteral("failed to load \"%1\": %2").arg(path, systemError(errno)), 0);
+    const long long limit = static_cast<long long>(ParserMemoryLimit());
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return ioFailure(path,
+                             QStringLiteral("failed to read %1 after %2 bytes: %3")
+                                 .arg(shown)
+                                 .arg(bytes.size())
+                                 .arg(systemError(errno)),
+                             bytes.size());
+        }
+        if (bytes.size() + got > limit)
+            return ioFailure(path,
+                             QStringLiteral("%1 holds more than %2 MB, more than one document "
+                                            "may take")
+                                 .arg(shown)
+                                 .arg(limit >> 20),
+                             bytes.size());
+        bytes.append(buffer, got);
+    }
+    // "-" resolves against the working folder, the folder of a file named "-" there.
+    return CheckXmlBytes(bytes, path);
+}
