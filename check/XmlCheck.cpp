@@ -5,6 +5,7 @@
 
 #include "check/EncodingDeclaration.h"
 #include "check/ExternalInput.h"
+#include "check/FinishedSubtrees.h"
 #include "check/InputFile.h"
 #include "check/ParserMemory.h"
 #include "check/StartTagLimits.h"
@@ -52,6 +53,7 @@ using Document = std::unique_ptr<xmlDoc, DocumentFree>;
 constexpr std::size_t kSetAsideBytes = std::size_t{64} << 20;
 thread_local bool tSetAsideLarge = false;
 thread_local Document tSetAside;
+thread_local bool tFreeFinished = true;
 
 // A document that declares a DOCTYPE is validated against its DTD while it is parsed, as a
 // validating DOM parser does; one without is only checked for well-formedness.
@@ -197,6 +199,9 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     StartTagLimits startTags(ctxt.get());
     capture.addContext(ctxt.get());
     budget.stopOnExcess(ctxt.get());
+    std::optional<FinishedSubtrees> finished;
+    if (tFreeFinished)
+        finished.emplace(ctxt.get());
 
     // The document's address as a file URI, so that relative references in it resolve
     // against its folder whatever characters the path holds (blanks, "%", "#" ...).
@@ -284,6 +289,10 @@ void SetLargeDocumentsAside() {
 
 void FreeSetAsideDocument() {
     tSetAside.reset();
+}
+
+void SetFinishedSubtreesFreed(bool freed) {
+    tFreeFinished = freed;
 }
 
 CheckResult CheckXmlBytes(QByteArrayView bytes, const QString& path) {

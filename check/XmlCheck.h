@@ -68,6 +68,11 @@ void SetLargeDocumentsAside();
 // Frees the tree a check on this thread set aside, if any.
 void FreeSetAsideDocument();
 
+// For comparisons: whether checks on the calling thread free each finished part of the tree as
+// the parse goes (true, the default) or keep the whole tree until the end. The verdict and the
+// report are the same either way; only the memory differs.
+void SetFinishedSubtreesFreed(bool freed);
+
 // Checks `bytes` exactly as CheckXmlFile checks a file with this content at `path` (which need
 // not exist: the document's references resolve against its folder).
 CheckResult CheckXmlBytes(QByteArrayView bytes, const QString& path);

@@ -1,6 +1,8 @@
 // Checking single files on disk: verdicts, the report's fields, and the report text.
 
+#include "check/ParserMemory.h"
 #include "check/XmlCheck.h"
+#include "tests/support/GeneratedDocuments.h"
 #include "tests/support/TestEnv.h"
 
 #include <QDir>
@@ -11,9 +13,14 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <algorithm>
 #include <future>
+#include <tuple>
 
 namespace {
+
+// libxml2's code for a reference to an unknown ID (XML_DTD_UNKNOWN_ID).
+constexpr int XmlUnknownIdCode = 536;
 
 const QByteArray kExternalDtd = "<!ELEMENT a (b)>\n<!ELEMENT b EMPTY>\n";
 
@@ -362,6 +369,96 @@ private slots:
         const CheckResult result = CheckXmlFile(file);
         QVERIFY(!result.loaded);
         QVERIFY(result.error.reason.contains("Permission denied"));
+    }
+
+    void freedSubtreesChangeNoReport() {
+        // Freeing each finished part of the tree as the parse goes must give the verdict, the
+        // first error and every later one exactly as a check that keeps the whole tree. The
+        // content of an element whose children were freed is checked apart from the
+        // validator, so every kind of content model, error and report text is tried here.
+        SetErrorsPerCheck(1000000);
+        GeneratedDocuments documents(7);
+        int invalid = 0;
+        // BRELLIX_COMPARED_DOCUMENTS asks for a longer run than the usual 600.
+        const int count = std::max(600, qEnvironmentVariableIntValue("BRELLIX_COMPARED_DOCUMENTS"));
+        for (int i = 0; i < count; ++i) {
+            const QByteArray doc = documents.next();
+            env.write("gen/ext.dtd", documents.externalSubset());
+            const QString file = env.write("gen/doc.xml", doc);
+            SetFinishedSubtreesFreed(false);
+            const CheckResult whole = CheckXmlFile(file);
+            SetFinishedSubtreesFreed(true);
+            const CheckResult freed = CheckXmlFile(file);
+            // The first error that differs, for the message. The references to unknown IDs
+            // come last, in the order of libxml2's hash table, which is seeded at random: they
+            // are compared as a set.
+            const auto allErrors = [](const CheckResult& r) {
+                std::vector<ParseErrorReport> all;
+                if (!r.loaded)
+                    all.push_back(r.error);
+                all.insert(all.end(), r.laterErrors.begin(), r.laterErrors.end());
+                auto tail = all.end();
+                while (tail != all.begin() && (tail - 1)->errorCode == XmlUnknownIdCode)
+                    --tail;
+                std::sort(tail, all.end(), [](const auto& a, const auto& b) {
+                    return std::tie(a.line, a.reason) < std::tie(b.line, b.reason);
+                });
+                return all;
+            };
+            const auto describe = [](const ParseErrorReport& r) {
+                return QStringLiteral("%1 line %2:%3 at %4: %5")
+                    .arg(r.errorCode)
+                    .arg(r.line)
+                    .arg(r.linepos)
+                    .arg(r.filepos)
+                    .arg(r.reason.trimmed());
+            };
+            const std::vector<ParseErrorReport> expected = allErrors(whole);
+            const std::vector<ParseErrorReport> got = allErrors(freed);
+            QString differs;
+            for (std::size_t k = 0; differs.isEmpty() && k < expected.size(); ++k)
+                if (k >= got.size() || got[k] != expected[k])
+                    differs = QStringLiteral("error %1: ").arg(k) + describe(expected[k]) + " / " +
+                              (k < got.size() ? describe(got[k]) : QStringLiteral("none"));
+            if (differs.isEmpty() && got.size() != expected.size())
+                differs = QStringLiteral("%1 errors / %2").arg(expected.size()).arg(got.size());
+            QVERIFY2(freed.loaded == whole.loaded && differs.isEmpty(),
+                     qPrintable(QStringLiteral("document %1: %2\n%3")
+                                    .arg(i)
+                                    .arg(differs, QString::fromUtf8(doc))));
+            invalid += whole.loaded ? 0 : 1;
+        }
+        SetErrorsPerCheck(1);
+        qInfo("%d documents, %d invalid, the same with and without freeing", count, invalid);
+        QVERIFY2(invalid > count / 6 && invalid < count - count / 60,
+                 qPrintable(QString::number(invalid)));
+    }
+
+    void documentsBeyondTheTreeLimitAreChecked() {
+        // A valid document whose tree would take far more than the memory limit for one file
+        // is valid; an error in its last record is reported at its true line.
+        SetParserMemoryLimit(std::size_t{16} << 20);
+        QByteArray doc =
+            "<?xml version='1.0'?>\n<!DOCTYPE data [\n<!ELEMENT data (r)*>\n"
+            "<!ELEMENT r (k, v)>\n<!ELEMENT k (#PCDATA)>\n<!ELEMENT v (#PCDATA)>\n"
+            "<!ATTLIST r n CDATA #REQUIRED>\n]>\n<data>\n";
+        const QByteArray record = "<r n='1'><k>key</k><v>some value</v></r>\n";
+        const int records = 400000;  // 16 MB of text, a tree of far more than 16 MB
+        doc.reserve(doc.size() + record.size() * (records + 2));
+        for (int i = 0; i < records; ++i)
+            doc += record;
+        const QString file = env.write("big.xml", doc + "</data>\n");
+        const CheckResult valid = CheckXmlFile(file);
+        QVERIFY2(valid.loaded, qPrintable(valid.error.reason));
+        const int lastLine = static_cast<int>(doc.count('\n')) + 1;
+        const QString broken = env.write("big.xml", doc + "<r n='1'><k>key</k></r>\n</data>\n");
+        const CheckResult invalid = CheckXmlFile(broken);
+        QVERIFY(!invalid.loaded);
+        QCOMPARE(invalid.error.errorCode, 504);  // XML_DTD_CONTENT_MODEL
+        QCOMPARE(invalid.error.line, lastLine);
+        QVERIFY(invalid.error.filepos > doc.size());
+        SetParserMemoryLimit(0);
+        QFile::remove(file);
     }
 
     void threadsAgreeWithOneThread() {
