@@ -383,6 +383,56 @@ void endElementHandler(void* context, const xmlChar* localname, const xmlChar* p
         self->endElement(static_cast<xmlParserCtxtPtr>(context), localname, prefix, uri);
 }
 
+void startElementHandler(void* context, const xmlChar* localname, const xmlChar* prefix,
+                         const xmlChar* uri, int namespaces, const xmlChar** declared,
+                         int attributes, int defaulted, const xmlChar** values) {
+    if (FinishedSubtrees* self = FinishedSubtrees::current())
+        self->startElement(static_cast<xmlParserCtxtPtr>(context), localname, prefix, uri,
+                           namespaces, declared, attributes, defaulted, values);
+}
+
+void charactersHandler(void* context, const xmlChar* chars, int length) {
+    if (FinishedSubtrees* self = FinishedSubtrees::current())
+        self->text(static_cast<xmlParserCtxtPtr>(context), chars, length, false);
+}
+
+void cdataHandler(void* context, const xmlChar* chars, int length) {
+    if (FinishedSubtrees* self = FinishedSubtrees::current())
+        self->text(static_cast<xmlParserCtxtPtr>(context), chars, length, true);
+}
+
+bool builds(const FinishedSubtrees* self, void* context) {
+    return self == nullptr || self->builds(static_cast<xmlParserCtxtPtr>(context));
+}
+
+void commentHandler(void* context, const xmlChar* value) {
+    FinishedSubtrees* self = FinishedSubtrees::current();
+    if (builds(self, context))
+        xmlSAX2Comment(context, value);
+    else
+        self->otherChild();
+}
+
+void instructionHandler(void* context, const xmlChar* target, const xmlChar* data) {
+    FinishedSubtrees* self = FinishedSubtrees::current();
+    if (builds(self, context))
+        xmlSAX2ProcessingInstruction(context, target, data);
+    else
+        self->otherChild();
+}
+
+// True when a start tag carries xml:id, which the tree builder checks.
+bool carriesXmlId(const xmlChar** values, int attributes) {
+    for (int i = 0; i < attributes; ++i) {
+        const xmlChar* localname = values[i * 5];
+        const xmlChar* prefix = values[i * 5 + 1];
+        if (prefix != nullptr && xmlStrEqual(prefix, BAD_CAST "xml") &&
+            xmlStrEqual(localname, BAD_CAST "id"))
+            return true;
+    }
+    return false;
+}
+
 bool validating(xmlParserCtxtPtr ctxt) {
     return ctxt->validate && ctxt->myDoc != nullptr && ctxt->myDoc->intSubset != nullptr;
 }
@@ -475,7 +525,13 @@ void freeFinished(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr first) {
 FinishedSubtrees::FinishedSubtrees(_xmlParserCtxt* context)
     : previous_(tCurrent), context_(context), previousEnd_(context->sax->endElementNs) {
     tCurrent = this;
-    context->sax->endElementNs = endElementHandler;
+    xmlSAXHandlerPtr sax = context->sax;
+    sax->endElementNs = endElementHandler;
+    sax->startElementNs = startElementHandler;
+    sax->characters = charactersHandler;
+    sax->cdataBlock = cdataHandler;
+    sax->comment = commentHandler;
+    sax->processingInstruction = instructionHandler;
 }
 
 FinishedSubtrees::~FinishedSubtrees() {
@@ -494,6 +550,103 @@ FinishedSubtrees::OpenElement* FinishedSubtrees::openElementFor(void* node) {
     return nullptr;
 }
 
+void FinishedSubtrees::startElement(_xmlParserCtxt* ctxt, const xmlChar* localname,
+                                    const xmlChar* prefix, const xmlChar* uri, int namespaces,
+                                    const xmlChar** declared, int attributes, int defaulted,
+                                    const xmlChar** values) {
+    if (ctxt == context_ && treeless_ && ctxt->node == nullptr &&
+        !carriesXmlId(values, attributes)) {
+        if (!unbuilt_.empty() && !unbuilt_.back().hasChildren)
+            unbuilt_.back().hasChildren = true;
+        unbuilt_.emplace_back();
+        endRun();
+        return;
+    }
+    xmlSAX2StartElementNs(ctxt, localname, prefix, uri, namespaces, declared, attributes, defaulted,
+                          values);
+}
+
+bool FinishedSubtrees::builds(const _xmlParserCtxt* ctxt) const {
+    return ctxt != context_ || !treeless_ || ctxt->node != nullptr || ctxt->inSubset != 0;
+}
+
+void FinishedSubtrees::otherChild() {
+    if (!unbuilt_.empty())
+        unbuilt_.back().hasChildren = true;
+    endRun();
+}
+
+bool FinishedSubtrees::ignorableBlanks(_xmlParserCtxt* ctxt, const xmlChar* chars,
+                                       int length) const {
+    // The parser's own test of blanks between elements, for the element as the builder would
+    // have it: the tree builder drops such blanks instead of adding them to a text node.
+    // (In another order than the parser's: the cheap tests first; the outcome is the same.)
+    const xmlChar* next = ctxt->input->cur;
+    if (next[0] != '<' && next[0] != 0xD)
+        return false;
+    if (ctxt->space == nullptr || *ctxt->space == 1 || *ctxt->space == -2)
+        return false;
+    for (int i = 0; i < length; ++i)
+        if (!IS_BLANK_CH(chars[i]))
+            return false;
+    const Unbuilt& element = unbuilt_.back();
+    if (!element.hasChildren)
+        return !(next[0] == '<' && next[1] == '/');
+    return !element.firstIsText;
+}
+
+void FinishedSubtrees::refuseHugeText(_xmlParserCtxt* ctxt, const xmlChar* chars, int length,
+                                      bool cdata) {
+    // The builder refuses to add to a text node past its limit: a node of the length counted
+    // so far is set up for it to refuse, so that the refusal and its report are its own.
+    const xmlNodePtr holder = xmlNewDocNode(ctxt->myDoc, nullptr, BAD_CAST "text", nullptr);
+    const xmlNodePtr node = cdata ? xmlNewCDataBlock(ctxt->myDoc, BAD_CAST "x", 1)
+                                  : xmlNewDocText(ctxt->myDoc, BAD_CAST "x");
+    if (holder == nullptr || node == nullptr) {
+        xmlFreeNode(holder);
+        xmlFreeNode(node);
+        return;
+    }
+    xmlAddChild(holder, node);
+    ctxt->node = holder;
+    ctxt->nodelen = static_cast<int>(runLength_);
+    ctxt->nodemem = static_cast<int>(runLength_) + 1;
+    if (cdata)
+        xmlSAX2CDataBlock(ctxt, chars, length);
+    else
+        xmlSAX2Characters(ctxt, chars, length);
+    ctxt->node = nullptr;
+    xmlFreeNode(holder);
+}
+
+void FinishedSubtrees::text(_xmlParserCtxt* ctxt, const xmlChar* chars, int length, bool cdata) {
+    if (builds(ctxt)) {
+        if (cdata)
+            xmlSAX2CDataBlock(ctxt, chars, length);
+        else
+            xmlSAX2Characters(ctxt, chars, length);
+        return;
+    }
+    if (unbuilt_.empty())
+        return;
+    const Run kind = cdata ? Run::Cdata : Run::Text;
+    if (run_ == kind) {
+        if (runLength_ + length > XML_MAX_TEXT_LENGTH && (ctxt->options & XML_PARSE_HUGE) == 0)
+            return refuseHugeText(ctxt, chars, length, cdata);
+        runLength_ += length;
+        return;
+    }
+    if (!cdata && ignorableBlanks(ctxt, chars, length))
+        return;
+    Unbuilt& element = unbuilt_.back();
+    if (!element.hasChildren) {
+        element.hasChildren = true;
+        element.firstIsText = !cdata;
+    }
+    run_ = kind;
+    runLength_ = length;
+}
+
 void FinishedSubtrees::endElement(_xmlParserCtxt* ctxt, const xmlChar* localname,
                                   const xmlChar* prefix, const xmlChar* uri) {
     if (ctxt != context_) {
@@ -502,6 +655,12 @@ void FinishedSubtrees::endElement(_xmlParserCtxt* ctxt, const xmlChar* localname
         return;
     }
     const xmlNodePtr element = ctxt->node;
+    if (treeless_ && element == nullptr) {
+        if (!unbuilt_.empty())
+            unbuilt_.pop_back();
+        otherChild();
+        return;
+    }
     std::unique_ptr<OpenElement> open;
     if (element != nullptr && openElementFor(element) != nullptr) {
         open = std::move(open_.back());
@@ -529,6 +688,12 @@ void FinishedSubtrees::endElement(_xmlParserCtxt* ctxt, const xmlChar* localname
     if (element != nullptr && parent != nullptr && parent->type == XML_ELEMENT_NODE &&
         element->parent == parent && parent->last == element)
         release(parent);
+    if (treeless_ && parent == nullptr && element != nullptr) {
+        // An element built in a document that builds no tree (it carries xml:id) is done.
+        xmlUnlinkNode(element);
+        freeFinished(ctxt->myDoc, nullptr, element);
+        otherChild();
+    }
 }
 
 void FinishedSubtrees::release(void* node) {

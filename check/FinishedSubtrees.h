@@ -14,6 +14,12 @@
 //
 // Only the document's own parse is touched: the text of an entity, which the parser reads with
 // contexts of its own and hands over as a whole, is left as it is.
+//
+// A document without a DOCTYPE builds no tree at all (nothing validates it, and the parser
+// itself finds every other error), but for what the tree builder itself would refuse: a run of
+// text longer than the parser's limit for one text node is counted as the builder counts it
+// and refused by the builder, and an element that carries xml:id (whose uniqueness the builder
+// checks) is built, with its content, and freed at its end.
 
 #include <memory>
 #include <vector>
@@ -30,9 +36,22 @@ public:
     FinishedSubtrees(const FinishedSubtrees&) = delete;
     FinishedSubtrees& operator=(const FinishedSubtrees&) = delete;
 
-    // For the handler: the element that `context` is ending.
+    // From now on every element is built (the document declared a DOCTYPE, which comes before
+    // its first element).
+    void buildTree() { treeless_ = false; }
+
+    // For the handlers.
     void endElement(_xmlParserCtxt* context, const unsigned char* localname,
                     const unsigned char* prefix, const unsigned char* uri);
+    void startElement(_xmlParserCtxt* context, const unsigned char* localname,
+                      const unsigned char* prefix, const unsigned char* uri, int namespaces,
+                      const unsigned char** declared, int attributes, int defaulted,
+                      const unsigned char** values);
+    void text(_xmlParserCtxt* context, const unsigned char* chars, int length, bool cdata);
+    // A comment or processing instruction in an element that is not built.
+    void otherChild();
+    // True when what `context` parses now goes into the tree.
+    bool builds(const _xmlParserCtxt* context) const;
     static FinishedSubtrees* current();
 
     struct OpenElement;
@@ -44,9 +63,24 @@ private:
     OpenElement* openElementFor(void* node);
     void release(void* parent);
 
+    // What the tree builder would know of an element that is not built.
+    struct Unbuilt {
+        bool hasChildren = false;
+        bool firstIsText = false;
+    };
+    bool ignorableBlanks(_xmlParserCtxt* context, const unsigned char* chars, int length) const;
+    void refuseHugeText(_xmlParserCtxt* context, const unsigned char* chars, int length,
+                        bool cdata);
+    void endRun() { run_ = Run::None; }
+
     FinishedSubtrees* previous_;
     _xmlParserCtxt* context_;
     EndHandler previousEnd_;
+    bool treeless_ = true;
+    std::vector<Unbuilt> unbuilt_;  // the open elements that are not built, outermost first
+    enum class Run { None, Text, Cdata };
+    Run run_ = Run::None;  // the kind of the text node the builder would be adding to
+    long long runLength_ = 0;
     // The open elements whose children were freed in part, outermost first.
     std::vector<std::unique_ptr<OpenElement>> open_;
 };

@@ -58,6 +58,11 @@ QString tooMany(const QString& counted, const char* what, int limit) {
 
 }  // namespace
 
+namespace {
+// What a start tag goes on to once it passed the limits: the handler that was installed before.
+thread_local startElementNsSAX2Func tNextStart = xmlSAX2StartElementNs;
+}  // namespace
+
 struct StartTagHooks {
     static void startElement(void* context, const xmlChar* localname, const xmlChar* prefix,
                              const xmlChar* uri, int namespaces, const xmlChar** declared,
@@ -75,8 +80,8 @@ struct StartTagHooks {
                                          "namespace declarations", kMaxNamespacesPerStartTag));
             return;
         }
-        xmlSAX2StartElementNs(context, localname, prefix, uri, namespaces, declared, attributes,
-                              defaulted, values);
+        tNextStart(context, localname, prefix, uri, namespaces, declared, attributes, defaulted,
+                   values);
     }
 
     static void attributeDecl(void* context, const xmlChar* element, const xmlChar* name, int type,
@@ -123,6 +128,8 @@ StartTagLimits* StartTagLimits::current() {
 }
 
 void StartTagLimits::install(_xmlSAXHandler* sax) {
+    if (sax->startElementNs != StartTagHooks::startElement)
+        tNextStart = sax->startElementNs != nullptr ? sax->startElementNs : xmlSAX2StartElementNs;
     sax->startElementNs = StartTagHooks::startElement;
     sax->attributeDecl = StartTagHooks::attributeDecl;
     sax->getEntity = StartTagHooks::getEntity;

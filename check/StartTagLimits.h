@@ -33,7 +33,8 @@ public:
     StartTagLimits(const StartTagLimits&) = delete;
     StartTagLimits& operator=(const StartTagLimits&) = delete;
 
-    // Routes the handler's element starts and attribute declarations through the checks.
+    // Routes the handler's element starts and attribute declarations through the checks; a start
+    // tag within the limits goes on to the start handler that was there before.
     static void install(_xmlSAXHandler* sax);
 
     // A context that parses the text of an external entity, from when its input opens until

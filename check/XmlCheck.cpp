@@ -66,7 +66,9 @@ void internalSubsetThenValidate(void* context, const xmlChar* name, const xmlCha
     auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
     ctxt->keepBlanks = 1;
     ctxt->options &= ~XML_PARSE_NOBLANKS;
-    ctxt->sax->ignorableWhitespace = xmlSAX2Characters;
+    ctxt->sax->ignorableWhitespace = ctxt->sax->characters;
+    if (FinishedSubtrees* finished = FinishedSubtrees::current())
+        finished->buildTree();
     xmlSAX2InternalSubset(ctxt, name, externalId, systemId);
     ctxt->validate = 1;
 }
@@ -195,13 +197,13 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     ctxt->sax->internalSubset = internalSubsetThenValidate;
     ctxt->sax->resolveEntity = resolveEscaped;
     ctxt->sax->entityDecl = entityDeclEscaped;
+    std::optional<FinishedSubtrees> finished;
+    if (tFreeFinished)
+        finished.emplace(ctxt.get());
     StartTagLimits::install(ctxt->sax);
     StartTagLimits startTags(ctxt.get());
     capture.addContext(ctxt.get());
     budget.stopOnExcess(ctxt.get());
-    std::optional<FinishedSubtrees> finished;
-    if (tFreeFinished)
-        finished.emplace(ctxt.get());
 
     // The document's address as a file URI, so that relative references in it resolve
     // against its folder whatever characters the path holds (blanks, "%", "#" ...).

@@ -434,6 +434,37 @@ private slots:
                  qPrintable(QString::number(invalid)));
     }
 
+    void textRunsAtTheBuildersLimit() {
+        // A document without a DOCTYPE builds no tree, but its runs of text are still refused
+        // where the tree builder refuses them: the same verdict, at the same byte, as the check
+        // that builds the tree, on either side of the limit, for text broken up by references,
+        // blanks before end tags and CDATA sections.
+        const int limit = 10000000;  // libxml2's XML_MAX_TEXT_LENGTH
+        const QList<QByteArray> runs = {
+            QByteArray(limit, 'x'),
+            QByteArray(limit - 1, 'x') + "&amp;&amp;",
+            QByteArray(limit - 5, 'x') + "&amp;",
+            "<b/>" + QByteArray(limit + 100, ' '),
+            "<b/>" + QByteArray(limit - 200, ' ') + "\r\n" + QByteArray(300, ' '),
+            "<![CDATA[" + QByteArray(limit / 2, 'c') + "]]><![CDATA[" +
+                QByteArray(limit / 2 + 1, 'c') + "]]>",
+            QByteArray(limit / 2, 't') + "<![CDATA[c]]>" + QByteArray(limit / 2 + 10, 't'),
+            QByteArray(limit / 2, 't') + "<!-- c -->" + QByteArray(limit / 2 + 10, 't'),
+        };
+        for (const QByteArray& run : runs) {
+            const QString file = env.write("run.xml", "<a>" + run + "</a>\n");
+            SetFinishedSubtreesFreed(false);
+            const CheckResult whole = CheckXmlFile(file);
+            SetFinishedSubtreesFreed(true);
+            const CheckResult light = CheckXmlFile(file);
+            QCOMPARE(light.loaded, whole.loaded);
+            QCOMPARE(light.error, whole.error);
+        }
+        QVERIFY(!CheckXmlFile(env.write("run.xml", "<a>" + runs[1] + "</a>")).loaded);
+        QVERIFY(CheckXmlFile(env.write("run.xml", "<a>" + runs[2] + "</a>")).loaded);
+        QFile::remove(env.path("run.xml"));
+    }
+
     void documentsBeyondTheTreeLimitAreChecked() {
         // A valid document whose tree would take far more than the memory limit for one file
         // is valid; an error in its last record is reported at its true line.

@@ -24,18 +24,22 @@ public:
         // late errors in long ones are tried as well as early ones.
         lawful_ = chance(2);
         nextId_ = 0;
+        undeclared_ = chance(3);  // no DOCTYPE at all: nothing validates, no tree is needed
         makeDtd();
         const bool externalDtd = chance(3);
         const bool standalone = chance(3);
         QByteArray doc = "<?xml version=\"1.0\"";
         if (chance(2))
             doc += standalone ? " standalone=\"yes\"" : " standalone=\"no\"";
-        doc += "?>\n<!DOCTYPE " + (!lawful_ && chance(20) ? QByteArray("other") : name(0));
-        if (externalDtd)
-            doc += " SYSTEM \"ext.dtd\"";
-        if (!externalDtd || chance(2))
-            doc += " [\n" + internal_ + "]";
-        doc += ">\n";
+        doc += "?>\n";
+        if (!undeclared_) {
+            doc += "<!DOCTYPE " + (!lawful_ && chance(20) ? QByteArray("other") : name(0));
+            if (externalDtd)
+                doc += " SYSTEM \"ext.dtd\"";
+            if (!externalDtd || chance(2))
+                doc += " [\n" + internal_ + "]";
+            doc += ">\n";
+        }
         QByteArray body;
         element(body, 0, 0, true);
         if (chance(lawful_ ? 60 : 15))  // a broken tag somewhere
@@ -139,6 +143,8 @@ private:
     }
 
     void attributes(QByteArray& out) {
+        if (chance(undeclared_ ? 4 : 30))
+            out += " xml:id=\"x" + QByteArray::number(pick(undeclared_ ? 30 : 6)) + "\"";
         if (lawful_ && !chance(40)) {
             if (chance(3))
                 out += " id=\"v" + QByteArray::number(nextId_++) + "\"";
@@ -223,6 +229,7 @@ private:
 
     std::uint32_t state_;
     bool lawful_ = false;
+    bool undeclared_ = false;
     int nextId_ = 0;
     Kind kinds_[kNames] = {};
     QByteArray internal_;
