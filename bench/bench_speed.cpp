@@ -1,6 +1,7 @@
 // Speed of the real window (offscreen, scripted dialogs) on the generated corpus (Corpus.h):
 // the folder scan ("Add All XML File(s) In Folder") and the checking run ("Start Checking"),
-// next to `xmllint --noout` and `cat` over the same files in the same run. Prints files/s,
+// next to `xmllint --noout` (one process, and `xargs -P 2`), `xmllint --stream --noout` and
+// `cat` over the same files in the same run. Prints files/s,
 // MB/s, wall time, peak memory, the longest gap between two turns of the event loop (the
 // longest time the window could not repaint or react) and how often the progress bar was
 // painted; then the medians of all runs, Brellix's time as a ratio of xmllint's and cat's.
@@ -89,10 +90,26 @@ struct Window {
     }
 };
 
+// Processor time (user + system) of the finished children so far, in seconds.
+double childrenProcessorSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The wall time and the processor time (of every process it took) of one command, in
+// seconds; -1 when it could not run.
+struct Timing {
+    double wall = -1;
+    double processor = -1;
+};
+
 // Runs `program` with `arguments` followed by every file, output thrown away: in one process
-// when the command line allows, else through xargs (as few processes as the limit allows).
-// The wall time in seconds, or -1 when it could not run.
-double timeCommand(const QString& program, const QStringList& arguments, const QStringList& files) {
+// when the command line allows and `parallel` is 1, else through xargs (as few processes as
+// the limit allows, or `parallel` processes at a time over equal shares of the files).
+Timing timeCommand(const QString& program, const QStringList& arguments, const QStringList& files,
+                   int parallel = 1) {
     qint64 length = 0;
     for (const QString& f : files)
         length += f.size() + 1;
@@ -101,24 +118,26 @@ double timeCommand(const QString& program, const QStringList& arguments, const Q
     process.setStandardErrorFile(QProcess::nullDevice());
     QTemporaryFile list;
     QElapsedTimer clock;
-    if (length < 1000000) {
+    const double processorBefore = childrenProcessorSeconds();
+    if (length < 1000000 && parallel == 1) {
         clock.start();
         process.start(program, arguments + files);
     } else {
         if (!list.open())
-            return -1;
+            return {};
         for (const QString& f : files)
             list.write(QFile::encodeName(f) + '\0');
         list.flush();
+        QStringList xargs{QStringLiteral("-0"), QStringLiteral("-a"), list.fileName()};
+        if (parallel > 1)
+            xargs << QStringLiteral("-P") << QString::number(parallel) << QStringLiteral("-n")
+                  << QString::number(std::max<qsizetype>(1, files.size() / (4 * parallel)));
         clock.start();
-        process.start(
-            QStringLiteral("xargs"),
-            QStringList{QStringLiteral("-0"), QStringLiteral("-a"), list.fileName(), program} +
-                arguments);
+        process.start(QStringLiteral("xargs"), xargs + QStringList{program} + arguments);
     }
     if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return clock.nsecsElapsed() / 1e9;
+        return {};
+    return {clock.nsecsElapsed() / 1e9, childrenProcessorSeconds() - processorBefore};
 }
 
 double median(std::vector<double> values) {
@@ -192,8 +211,12 @@ void checkRun(Window& w, const QString& part) {
     const double processor = processorSeconds() - processorBefore;
     const double windowProcessor = threadProcessorSeconds() - windowBefore;
     const double peak = peakMemoryMb();
-    const double lint = timeCommand(QStringLiteral("xmllint"), {QStringLiteral("--noout")}, files);
-    const double cat = timeCommand(QStringLiteral("cat"), {}, files);
+    const QString lintProgram = QStringLiteral("xmllint");
+    const QString noout = QStringLiteral("--noout");
+    const Timing lint = timeCommand(lintProgram, {noout}, files);
+    const Timing lintParallel = timeCommand(lintProgram, {noout}, files, 2);
+    const Timing lintStream = timeCommand(lintProgram, {noout, QStringLiteral("--stream")}, files);
+    const double cat = timeCommand(QStringLiteral("cat"), {}, files).wall;
     const std::string p = part.toStdString();
     std::printf(
         "  %s run: %lld files, %.1f MB in %.3f s (processor %.3f s, window's thread %.3f s): "
@@ -203,8 +226,16 @@ void checkRun(Window& w, const QString& part) {
         p.c_str(), static_cast<long long>(files.size()), mb, seconds, processor, windowProcessor,
         files.size() / seconds, mb / seconds, peak, watch.longestGapMs(), watch.turns(),
         watch.paints(), w.form->ListView2->count(), w.form->ListView3->count());
-    std::printf("  %s xmllint --noout %.3f s, cat %.3f s: Brellix = %.2f x xmllint, %.2f x cat\n",
-                p.c_str(), lint, cat, seconds / lint, seconds / cat);
+    std::printf(
+        "  %s xmllint --noout %.3f s (processor %.3f s), xargs -P 2 xmllint %.3f s, "
+        "xmllint --stream %.3f s (processor %.3f s), cat %.3f s\n",
+        p.c_str(), lint.wall, lint.processor, lintParallel.wall, lintStream.wall,
+        lintStream.processor, cat);
+    std::printf(
+        "  %s Brellix = %.2f x xmllint, %.2f x xargs -P 2 xmllint, %.2f x xmllint "
+        "--stream, %.2f x cat; processor %.2f x xmllint's, %.2f x xmllint --stream's\n",
+        p.c_str(), seconds / lint.wall, seconds / lintParallel.wall, seconds / lintStream.wall,
+        seconds / cat, processor / lint.processor, processor / lintStream.processor);
     note(p + " run s", seconds);
     note(p + " run processor s", processor);
     note(p + " run window thread processor s", windowProcessor);
@@ -213,9 +244,16 @@ void checkRun(Window& w, const QString& part) {
     note(p + " run peak memory MB", peak);
     note(p + " run longest gap ms", watch.longestGapMs());
     note(p + " run bar paints/s", watch.paints() / seconds);
-    note(p + " xmllint s", lint);
+    note(p + " xmllint s", lint.wall);
+    note(p + " xmllint processor s", lint.processor);
+    note(p + " xargs -P 2 xmllint s", lintParallel.wall);
+    note(p + " xmllint --stream s", lintStream.wall);
     note(p + " cat s", cat);
-    note(p + " Brellix / xmllint", seconds / lint);
+    note(p + " Brellix / xmllint", seconds / lint.wall);
+    note(p + " Brellix / xargs -P 2 xmllint", seconds / lintParallel.wall);
+    note(p + " Brellix / xmllint --stream", seconds / lintStream.wall);
+    note(p + " processor Brellix / xmllint", processor / lint.processor);
+    note(p + " processor Brellix / xmllint --stream", processor / lintStream.processor);
     note(p + " Brellix / cat", seconds / cat);
 }
 
