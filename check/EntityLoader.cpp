@@ -226,7 +226,11 @@ void InitXmlChecking() {
         xmlCatalogSetDefaults(XML_CATA_ALLOW_GLOBAL);
         xmlParserMaxDepth = kMaxElementDepth;
         xmlSetExternalEntityLoader(loadEntitySafely);
+        // libxml2 keeps the opener of files by name per thread: set it for this thread and as
+        // the default of every thread that starts later (the workers of a run), which would
+        // otherwise fetch remote catalogs themselves.
         xmlParserInputBufferCreateFilenameDefault(openCatalogSafely);
+        xmlThrDefParserInputBufferCreateFilenameDefault(openCatalogSafely);
     });
 }
 

@@ -3,7 +3,15 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
+
 int main(int argc, char* argv[]) {
+    // What the check skipped without changing a verdict (a catalog entry that names a remote
+    // catalog) is told on standard error, once, from whichever worker met it.
+    SetXmlCheckWarningHandler([](const QString& warning) {
+        const QByteArray line = "brellix-check: warning: " + warning.toLocal8Bit() + "\n";
+        std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);
+    });
     InitXmlChecking();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brellix-check"));

@@ -392,6 +392,27 @@ private slots:
         }
     }
 
+    void remoteCatalogsAreSkippedOnTheWorkersWithAWarning() {
+        // The checks run on worker threads, which must not fetch a chained remote catalog
+        // either (port 9 on this machine: a connection attempt would make the file invalid).
+        TestEnv env;
+        const QString catalog =
+            env.write("catalog.xml",
+                      "<?xml version=\"1.0\"?>\n<catalog "
+                      "xmlns=\"urn:oasis:names:tc:entity:xmlns:xml:catalog\">\n"
+                      "<nextCatalog catalog=\"http://127.0.0.1:9/next.xml\"/>\n</catalog>\n");
+        env.write("a.dtd", "<!ELEMENT a EMPTY>\n");
+        const QString doc =
+            env.write("doc.xml", "<!DOCTYPE a PUBLIC \"-//None//EN\" \"a.dtd\">\n<a/>\n");
+        Start start;
+        start.environment << "XML_CATALOG_FILES=" + catalog;
+        const Run run = check({"-j", "2", doc, doc}, start);
+        QCOMPARE(run.out, "valid: " + doc + "\nvalid: " + doc + "\n");
+        QCOMPARE(run.err.count("brellix-check: warning: skipped the XML catalog "
+                               "\"http://127.0.0.1:9/next.xml\""),
+                 1);
+    }
+
     void reportIsTheWindowsReport() {
         TestEnv env;
         const QString bad = env.write("bad.xml", "<a>\n<b></a>");
