@@ -1,5 +1,6 @@
 #include "check/FinishedSubtrees.h"
 
+#include "check/ParserMemory.h"
 #include "check/XmlString.h"
 
 #include <libxml/hash.h>
@@ -10,6 +11,7 @@
 #include <libxml/xmlerror.h>
 #include <libxml/xmlregexp.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <string>
@@ -32,6 +34,12 @@ extern "C" void __xmlRaiseError(xmlStructuredErrorFunc schannel, xmlGenericError
 namespace {
 
 thread_local FinishedSubtrees* tCurrent = nullptr;
+
+// The tree is folded (its finished parts freed) after this many elements ended, or once the
+// parser took this much more memory since the last time, whichever comes first: rarely enough
+// that most elements are validated as they always were, often enough that little is held.
+constexpr int kFoldElements = 1024;
+constexpr std::size_t kFoldBytes = std::size_t{1} << 20;
 
 // The size of the validator's buffers for the expected and the found content.
 constexpr int kListSize = 5000;
@@ -523,7 +531,10 @@ void freeFinished(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr first) {
 }  // namespace
 
 FinishedSubtrees::FinishedSubtrees(_xmlParserCtxt* context)
-    : previous_(tCurrent), context_(context), previousEnd_(context->sax->endElementNs) {
+    : previous_(tCurrent),
+      context_(context),
+      previousEnd_(context->sax->endElementNs),
+      foldEvery_(kFoldElements) {
     tCurrent = this;
     xmlSAXHandlerPtr sax = context->sax;
     sax->endElementNs = endElementHandler;
@@ -548,6 +559,10 @@ FinishedSubtrees::OpenElement* FinishedSubtrees::openElementFor(void* node) {
     if (!open_.empty() && open_.back()->node == node)
         return open_.back().get();
     return nullptr;
+}
+
+void FinishedSubtrees::setFoldEvery(int elements) {
+    foldEvery_ = std::max(1, elements);
 }
 
 void FinishedSubtrees::startElement(_xmlParserCtxt* ctxt, const xmlChar* localname,
@@ -685,9 +700,11 @@ void FinishedSubtrees::endElement(_xmlParserCtxt* ctxt, const xmlChar* localname
         ctxt->vctxt.vstateNr = 0;
 
     const xmlNodePtr parent = ctxt->node;
-    if (element != nullptr && parent != nullptr && parent->type == XML_ELEMENT_NODE &&
-        element->parent == parent && parent->last == element)
-        release(parent);
+    if (parent != nullptr && ++endedSinceFold_ >= foldEvery_)
+        foldPath();
+    else if (const ParserMemoryBudget* budget = ParserMemoryBudget::current();
+             parent != nullptr && budget != nullptr && budget->used() > usedAtFold_ + kFoldBytes)
+        foldPath();
     if (treeless_ && parent == nullptr && element != nullptr) {
         // An element built in a document that builds no tree (it carries xml:id) is done.
         xmlUnlinkNode(element);
@@ -696,52 +713,80 @@ void FinishedSubtrees::endElement(_xmlParserCtxt* ctxt, const xmlChar* localname
     }
 }
 
-void FinishedSubtrees::release(void* node) {
-    const auto parent = static_cast<xmlNodePtr>(node);
-    OpenElement* open = openElementFor(parent);
-    if (open == nullptr) {
-        auto made = std::make_unique<OpenElement>();
-        made->node = parent;
-        if (validating(context_)) {
-            made->declaration = declarationOf(context_->myDoc, parent, made->external);
-            const xmlElementPtr d = made->declaration;
-            if (d != nullptr) {
-                switch (d->etype) {
-                    case XML_ELEMENT_TYPE_EMPTY:
-                        made->kind = OpenElement::Kind::Empty;
-                        break;
-                    case XML_ELEMENT_TYPE_ANY:
-                        made->kind = OpenElement::Kind::Any;
-                        break;
-                    case XML_ELEMENT_TYPE_MIXED:
-                        made->kind =
-                            d->content != nullptr && d->content->type == XML_ELEMENT_CONTENT_PCDATA
-                                ? OpenElement::Kind::Text
-                                : OpenElement::Kind::Mixed;
-                        break;
-                    case XML_ELEMENT_TYPE_ELEMENT:
-                        made->kind = compiledModel(d) ? OpenElement::Kind::Children
-                                                      : OpenElement::Kind::Kept;
-                        if (made->kind == OpenElement::Kind::Children) {
-                            made->exec.reset(xmlRegNewExecCtxt(d->contModel, nullptr, nullptr));
-                            if (!made->exec)
-                                made->kind = OpenElement::Kind::Kept;
-                        }
-                        break;
-                    default:  // declared only by its attributes: the validator says so at the end
-                        break;
-                }
+std::unique_ptr<FinishedSubtrees::OpenElement> FinishedSubtrees::openElement(void* node) const {
+    auto made = std::make_unique<OpenElement>();
+    made->node = static_cast<xmlNodePtr>(node);
+    if (!validating(context_))
+        return made;
+    made->declaration = declarationOf(context_->myDoc, made->node, made->external);
+    const xmlElementPtr d = made->declaration;
+    if (d == nullptr)
+        return made;
+    switch (d->etype) {
+        case XML_ELEMENT_TYPE_EMPTY:
+            made->kind = OpenElement::Kind::Empty;
+            break;
+        case XML_ELEMENT_TYPE_ANY:
+            made->kind = OpenElement::Kind::Any;
+            break;
+        case XML_ELEMENT_TYPE_MIXED:
+            made->kind = d->content != nullptr && d->content->type == XML_ELEMENT_CONTENT_PCDATA
+                             ? OpenElement::Kind::Text
+                             : OpenElement::Kind::Mixed;
+            break;
+        case XML_ELEMENT_TYPE_ELEMENT:
+            made->kind = compiledModel(d) ? OpenElement::Kind::Children : OpenElement::Kind::Kept;
+            if (made->kind == OpenElement::Kind::Children) {
+                made->exec.reset(xmlRegNewExecCtxt(d->contModel, nullptr, nullptr));
+                if (!made->exec)
+                    made->kind = OpenElement::Kind::Kept;
             }
-        }
-        open_.push_back(std::move(made));
-        open = open_.back().get();
+            break;
+        default:  // declared only by its attributes: the validator says so at the end
+            break;
     }
-    if (open->kind == OpenElement::Kind::Kept)
-        return;
-    for (xmlNodePtr child = parent->children; child != nullptr; child = child->next)
-        open->take(child);
-    const xmlNodePtr first = parent->children;
-    parent->children = nullptr;
-    parent->last = nullptr;
-    freeFinished(context_->myDoc, parent, first);
+    return made;
+}
+
+void FinishedSubtrees::foldPath() {
+    xmlParserCtxtPtr ctxt = context_;
+    const int depth = ctxt->nodeNr;
+    // Every open element gets its state, outermost first (those that have one keep it).
+    std::vector<std::unique_ptr<OpenElement>> path;
+    path.reserve(static_cast<std::size_t>(depth));
+    std::size_t known = 0;
+    for (int i = 0; i < depth; ++i) {
+        const xmlNodePtr node = ctxt->nodeTab[i];
+        if (known < open_.size() && open_[known]->node == node)
+            path.push_back(std::move(open_[known++]));
+        else
+            path.push_back(openElement(node));
+    }
+    open_ = std::move(path);
+    // Then each gives up its finished children: all but the open one on the path.
+    for (int i = 0; i < depth; ++i) {
+        const xmlNodePtr node = ctxt->nodeTab[i];
+        OpenElement& open = *open_[static_cast<std::size_t>(i)];
+        const xmlNodePtr stays = i + 1 < depth ? ctxt->nodeTab[i + 1] : nullptr;
+        if (node->type != XML_ELEMENT_NODE || open.kind == OpenElement::Kind::Kept ||
+            (stays != nullptr && stays->parent != node))
+            continue;
+        const xmlNodePtr first = node->children;
+        if (first == nullptr || first == stays)
+            continue;
+        for (xmlNodePtr child = first; child != stays; child = child->next)
+            open.take(child);
+        if (stays != nullptr) {
+            stays->prev->next = nullptr;
+            stays->prev = nullptr;
+            node->children = stays;
+        } else {
+            node->children = nullptr;
+            node->last = nullptr;
+        }
+        freeFinished(ctxt->myDoc, node, first);
+    }
+    endedSinceFold_ = 0;
+    if (const ParserMemoryBudget* budget = ParserMemoryBudget::current())
+        usedAtFold_ = budget->used();
 }

@@ -4,8 +4,9 @@
 // nesting depth and the IDs the document declares, not on the document's size.
 //
 // When an element ends, the parser's tree builder validates it against its declaration, which
-// looks at its children; then its parent takes it (and whatever came before it) as finished,
-// and all of that is freed. The parent's own content is then checked here, child by child,
+// looks at its children. Now and then (after a thousand elements, or a megabyte) the tree is
+// folded: every open element gives up its finished children, and all of that is freed. The
+// content of an element that gave up children is then checked here, child by child,
 // exactly as the validator would check it at the parent's end (the same content model, the
 // same order and text of errors, the same list of children in the report), and the validator
 // is told to skip that part when the parent ends. Attributes that an IDREF check at the end of
@@ -21,6 +22,7 @@
 // and refused by the builder, and an element that carries xml:id (whose uniqueness the builder
 // checks) is built, with its content, and freed at its end.
 
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -35,6 +37,10 @@ public:
     ~FinishedSubtrees();
     FinishedSubtrees(const FinishedSubtrees&) = delete;
     FinishedSubtrees& operator=(const FinishedSubtrees&) = delete;
+
+    // Folds the tree after every `elements` ended elements (for comparisons: 1 folds at every
+    // end; the default is far rarer).
+    void setFoldEvery(int elements);
 
     // From now on every element is built (the document declared a DOCTYPE, which comes before
     // its first element).
@@ -61,7 +67,9 @@ private:
                                 const unsigned char*);
 
     OpenElement* openElementFor(void* node);
-    void release(void* parent);
+    std::unique_ptr<OpenElement> openElement(void* node) const;
+    // Frees the finished children of every open element.
+    void foldPath();
 
     // What the tree builder would know of an element that is not built.
     struct Unbuilt {
@@ -81,6 +89,9 @@ private:
     enum class Run { None, Text, Cdata };
     Run run_ = Run::None;  // the kind of the text node the builder would be adding to
     long long runLength_ = 0;
+    int foldEvery_;
+    int endedSinceFold_ = 0;
+    std::size_t usedAtFold_ = 0;
     // The open elements whose children were freed in part, outermost first.
     std::vector<std::unique_ptr<OpenElement>> open_;
 };

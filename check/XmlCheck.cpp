@@ -54,6 +54,7 @@ constexpr std::size_t kSetAsideBytes = std::size_t{64} << 20;
 thread_local bool tSetAsideLarge = false;
 thread_local Document tSetAside;
 thread_local bool tFreeFinished = true;
+thread_local int tFoldEvery = 0;
 
 // A document that declares a DOCTYPE is validated against its DTD while it is parsed, as a
 // validating DOM parser does; one without is only checked for well-formedness.
@@ -198,8 +199,11 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     ctxt->sax->resolveEntity = resolveEscaped;
     ctxt->sax->entityDecl = entityDeclEscaped;
     std::optional<FinishedSubtrees> finished;
-    if (tFreeFinished)
+    if (tFreeFinished) {
         finished.emplace(ctxt.get());
+        if (tFoldEvery > 0)
+            finished->setFoldEvery(tFoldEvery);
+    }
     StartTagLimits::install(ctxt->sax);
     StartTagLimits startTags(ctxt.get());
     capture.addContext(ctxt.get());
@@ -293,8 +297,9 @@ void FreeSetAsideDocument() {
     tSetAside.reset();
 }
 
-void SetFinishedSubtreesFreed(bool freed) {
+void SetFinishedSubtreesFreed(bool freed, int everyElements) {
     tFreeFinished = freed;
+    tFoldEvery = everyElements;
 }
 
 CheckResult CheckXmlBytes(QByteArrayView bytes, const QString& path) {

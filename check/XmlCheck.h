@@ -68,10 +68,11 @@ void SetLargeDocumentsAside();
 // Frees the tree a check on this thread set aside, if any.
 void FreeSetAsideDocument();
 
-// For comparisons: whether checks on the calling thread free each finished part of the tree as
-// the parse goes (true, the default) or keep the whole tree until the end. The verdict and the
-// report are the same either way; only the memory differs.
-void SetFinishedSubtreesFreed(bool freed);
+// For comparisons: whether checks on the calling thread free the finished parts of the tree as
+// the parse goes (true, the default) or build and keep the whole tree until the end, and how
+// often they are freed (after every `everyElements` ended elements; 0: the usual, far rarer).
+// The verdict and the report are the same either way; only the memory differs.
+void SetFinishedSubtreesFreed(bool freed, int everyElements = 0);
 
 // Checks `bytes` exactly as CheckXmlFile checks a file with this content at `path` (which need
 // not exist: the document's references resolve against its folder).
