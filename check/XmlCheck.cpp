@@ -4,6 +4,7 @@
 #include "check/XmlCheck.h"
 
 #include "check/EncodingDeclaration.h"
+#include "check/EntityBase.h"
 #include "check/ExternalInput.h"
 #include "check/InputFile.h"
 #include "check/ParserMemory.h"
@@ -109,7 +110,10 @@ void entityDeclEscaped(void* context, const xmlChar* name, int type, const xmlCh
     if (type == XML_INTERNAL_GENERAL_ENTITY)
         StartTagLimits::noteEntity(name, content);
     const XmlString escaped = escapedReference(systemId);
-    xmlSAX2EntityDecl(context, name, type, publicId, escaped ? escaped.get() : systemId, content);
+    const xmlChar* reference = escaped ? escaped.get() : systemId;
+    const XmlString based =
+        SystemIdAgainstEnclosingFile(static_cast<xmlParserCtxtPtr>(context), reference);
+    xmlSAX2EntityDecl(context, name, type, publicId, based ? based.get() : reference, content);
 }
 
 // The report of a file that could not be opened or read.
