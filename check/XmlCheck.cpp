@@ -9,6 +9,7 @@
 #include "check/InputFile.h"
 #include "check/ParserMemory.h"
 #include "check/StartTagLimits.h"
+#include "check/ValidityConstraints.h"
 #include "check/XmlErrorCapture.h"
 #include "check/XmlString.h"
 
@@ -199,6 +200,7 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     ctxt->sax->entityDecl = entityDeclEscaped;
     StartTagLimits::install(ctxt->sax);
     StartTagLimits startTags(ctxt.get());
+    ValidityConstraints constraints(ctxt.get());
     capture.addContext(ctxt.get());
     budget.stopOnExcess(ctxt.get());
 
@@ -239,6 +241,8 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
                                                  "character"),
                                   documentUrl);
     }
+    if (result.loaded && constraints.reportTo(capture))
+        result.loaded = false;
     if (result.loaded)
         return;
     if (!capture.hasError())
