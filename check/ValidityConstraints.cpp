@@ -10,7 +10,9 @@
 #include <libxml/valid.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -90,54 +92,66 @@ bool isNameEnd(xmlChar c) {
     return isBlank(c) || c == '=' || c == '>' || c == '/';
 }
 
-// One attribute of a start tag as written.
+// One attribute of a start tag as written: views into the parser's buffer.
 struct WrittenAttribute {
-    QByteArray name;
+    QByteArrayView name;
     const xmlChar* value = nullptr;  // between the quotes, as written
     const xmlChar* valueEnd = nullptr;
 };
 
-// The attributes of the start tag that ends at `cur` (at its ">" or "/>"), read from the
-// parser's buffer: a "<" can stand in no attribute value, so the nearest one before `cur` opens
-// the tag. The parser keeps the tag in its buffer until its element is reported. Empty when
-// the tag is not found there.
-std::vector<WrittenAttribute> writtenAttributes(const xmlParserInput* in) {
-    std::vector<WrittenAttribute> found;
-    if (in == nullptr || in->base == nullptr || in->cur == nullptr || in->cur <= in->base)
-        return found;
-    const xmlChar* end = in->cur;
-    const xmlChar* p = end - 1;
-    while (p > in->base && *p != '<')
-        --p;
-    if (*p != '<')
-        return found;
-    ++p;
-    while (p < end && !isNameEnd(*p))
-        ++p;
-    for (;;) {
-        while (p < end && isBlank(*p))
+// Reads the attributes of the start tag that ends at the input's current place (at its ">" or
+// "/>") from the parser's buffer: a "<" can stand in no attribute value, so the nearest one
+// before it opens the tag. The parser keeps the tag in its buffer until its element is
+// reported. Nothing is read when the tag is not found there.
+class WrittenAttributes {
+public:
+    explicit WrittenAttributes(const xmlParserInput* in) {
+        if (in == nullptr || in->base == nullptr || in->cur == nullptr || in->cur <= in->base)
+            return;
+        end_ = in->cur;
+        const xmlChar* p = end_ - 1;
+        while (p > in->base && *p != '<')
+            --p;
+        if (*p != '<')
+            return;
+        for (++p; p < end_ && !isNameEnd(*p); ++p) {
+        }
+        p_ = p;
+    }
+
+    // The next attribute, false after the last.
+    bool next(WrittenAttribute& attribute) {
+        const xmlChar* p = p_;
+        if (p == nullptr)
+            return false;
+        p_ = nullptr;
+        while (p < end_ && isBlank(*p))
             ++p;
         const xmlChar* name = p;
-        while (p < end && !isNameEnd(*p))
+        while (p < end_ && !isNameEnd(*p))
             ++p;
         if (p == name)
-            return found;
-        WrittenAttribute attribute;
-        attribute.name = text(name, p);
-        while (p < end && (isBlank(*p) || *p == '='))
+            return false;
+        attribute.name = QByteArrayView(name, p - name);
+        while (p < end_ && (isBlank(*p) || *p == '='))
             ++p;
-        if (p >= end || (*p != '"' && *p != '\''))
-            return found;
+        if (p >= end_ || (*p != '"' && *p != '\''))
+            return false;
         const xmlChar quote = *p++;
         attribute.value = p;
-        while (p < end && *p != quote)
+        while (p < end_ && *p != quote)
             ++p;
-        if (p >= end)
-            return found;
+        if (p >= end_)
+            return false;
         attribute.valueEnd = p++;
-        found.push_back(std::move(attribute));
+        p_ = p;
+        return true;
     }
-}
+
+private:
+    const xmlChar* p_ = nullptr;  // where the next attribute is read; null: no more
+    const xmlChar* end_ = nullptr;
+};
 
 // Follows the spaces of an attribute value after the normalisation of CDATA attributes:
 // whether the further normalisation of other types (no leading, trailing or doubled spaces)
@@ -222,10 +236,6 @@ const char* typeName(int type) {
     }
 }
 
-QByteArray attributeKey(const QByteArray& element, const QByteArray& attribute) {
-    return element + ' ' + attribute;
-}
-
 // The value of xmlValidCtxt::finishDtd in a parser context whose DTD the parser has not yet
 // checked as a whole (XML_CTXT_FINISH_DTD_0, which libxml2 2.9.14 keeps to itself).
 constexpr unsigned kDtdCheckPending = 0xabcd1234;
@@ -296,6 +306,11 @@ struct ValidityHooks {
                              int attributes, int defaulted, const xmlChar** values) {
         Self* self = Self::current();
         auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+        // Blanks that go to the same handler as other text are not told apart by the parser
+        // (which would look each element up in the DTD): keep it so when it was so before.
+        if (self != nullptr && ctxt != nullptr && ctxt->sax != nullptr &&
+            ctxt->sax->ignorableWhitespace == self->saved_->characters)
+            ctxt->sax->ignorableWhitespace = characters;
         if (self == nullptr || !self->validating()) {
             if (self != nullptr)
                 self->open_.push_back({});
@@ -303,29 +318,30 @@ struct ValidityHooks {
                       defaulted, values);
             return;
         }
-        const QByteArray element = qualified(prefix, localname);
+        const Self::Known* element = nullptr;
         try {
-            self->checkStartTag(ctxt, element, attributes, defaulted, values);
+            element = &self->known(localname, prefix);
+            self->checkStartTag(ctxt, *element, attributes, defaulted, values);
         } catch (...) {
             // Out of memory: the parser fails soon after, with its own report.
         }
+        std::optional<UnusedEntityDefaults> hidden;
         if (ctxt == self->context_ && !self->rootSeen_) {
             self->rootSeen_ = true;
-            if (ctxt->validate && ctxt->vctxt.finishDtd == kDtdCheckPending &&
-                ctxt->myDoc != nullptr) {
+            if (element != nullptr && ctxt->vctxt.finishDtd == kDtdCheckPending) {
                 QList<QByteArray> used;
                 for (int i = attributes - defaulted; i < attributes; ++i)
                     used.append(qualified(values[5 * i + 1], values[5 * i]));
-                const UnusedEntityDefaults hidden(ctxt->myDoc, element, used);
-                callStart(self, context, localname, prefix, uri, namespaces, declared, attributes,
-                          defaulted, values);
-                self->pushOpen(element);
-                return;
+                hidden.emplace(ctxt->myDoc, element->name, used);
             }
         }
         callStart(self, context, localname, prefix, uri, namespaces, declared, attributes,
                   defaulted, values);
-        self->pushOpen(element);
+        hidden.reset();
+        if (element != nullptr)
+            self->open_.push_back({element->element->contentType, element->name});
+        else
+            self->open_.push_back({});
     }
 
     static void callStart(Self* self, void* context, const xmlChar* localname,
@@ -391,10 +407,18 @@ struct ValidityHooks {
         auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
         if (self != nullptr && element != nullptr && name != nullptr) {
             try {
-                const QByteArray key = attributeKey(text(element), text(name));
+                self->known_.clear();
+                Self::Element& declared = self->elements_[text(element)];
+                const QByteArray attribute = text(name);
                 // The first declaration of an attribute binds; later ones are ignored.
-                if (!self->attributes_.contains(key))
-                    self->attributes_.insert(key, {type, inExternalMarkup(ctxt)});
+                const bool again =
+                    std::any_of(declared.attributes.begin(), declared.attributes.end(),
+                                [&](const Self::Declared& d) { return d.name == attribute; });
+                if (!again) {
+                    const bool external = inExternalMarkup(ctxt);
+                    declared.attributes.push_back({attribute, type, external});
+                    declared.externalTyped |= external && type != XML_ATTRIBUTE_CDATA;
+                }
             } catch (...) {
             }
         }
@@ -411,9 +435,12 @@ struct ValidityHooks {
         Self* self = Self::current();
         if (self != nullptr && name != nullptr) {
             try {
-                const QByteArray key = text(name);
-                if (!self->elements_.contains(key))
-                    self->elements_.insert(key, type);
+                self->known_.clear();
+                Self::Element& declared = self->elements_[text(name)];
+                if (!declared.contentDeclared) {
+                    declared.contentDeclared = true;
+                    declared.contentType = type;
+                }
             } catch (...) {
             }
         }
@@ -470,6 +497,7 @@ ValidityConstraints::~ValidityConstraints() {
         restore(sax->startElementNs, ValidityHooks::startElement, saved_->startElementNs);
         restore(sax->endElementNs, ValidityHooks::endElement, saved_->endElementNs);
         restore(sax->characters, ValidityHooks::characters, saved_->characters);
+        restore(sax->ignorableWhitespace, ValidityHooks::characters, saved_->characters);
         restore(sax->getEntity, ValidityHooks::getEntity, saved_->getEntity);
         restore(sax->attributeDecl, ValidityHooks::attributeDecl, saved_->attributeDecl);
         restore(sax->elementDecl, ValidityHooks::elementDecl, saved_->elementDecl);
@@ -485,45 +513,94 @@ bool ValidityConstraints::validating() const {
     return context_ != nullptr && context_->validate != 0 && context_->myDoc != nullptr;
 }
 
-void ValidityConstraints::pushOpen(const QByteArray& element) {
-    const auto declared = elements_.constFind(element);
-    open_.push_back({declared != elements_.constEnd() ? declared.value() : 0, element});
+const ValidityConstraints::Known& ValidityConstraints::known(const unsigned char* localname,
+                                                             const unsigned char* prefix) {
+    // The parser interns names: one look-up per element name, checked by its text (an entity's
+    // parser may have names of its own).
+    const auto same = [](const QByteArray& known, const xmlChar* name) {
+        return name == nullptr
+                   ? known.isNull()
+                   : !known.isNull() &&
+                         std::strcmp(known.constData(), reinterpret_cast<const char*>(name)) == 0;
+    };
+    Known& entry = known_[localname];
+    if (entry.element == nullptr || !same(entry.localname, localname) ||
+        !same(entry.prefix, prefix)) {
+        entry.localname = text(localname);
+        entry.prefix = prefix != nullptr ? text(prefix) : QByteArray();
+        entry.name = qualified(prefix, localname);
+        static const Element kUndeclared;
+        const auto declared = elements_.constFind(entry.name);
+        entry.element = declared != elements_.constEnd() ? &declared.value() : &kUndeclared;
+    }
+    return entry;
 }
 
-const ValidityConstraints::Declared* ValidityConstraints::declared(
-    const QByteArray& element, const QByteArray& attribute) const {
-    const auto found = attributes_.constFind(attributeKey(element, attribute));
-    return found != attributes_.constEnd() ? &found.value() : nullptr;
+namespace {
+
+// The declaration of the attribute `prefix`:`local` (or `local`) among `attributes`.
+template <class Declared>
+const Declared* declaredAs(const std::vector<Declared>& attributes, const xmlChar* prefix,
+                           const xmlChar* local) {
+    const std::size_t prefixLength =
+        prefix != nullptr ? std::strlen(reinterpret_cast<const char*>(prefix)) : 0;
+    for (const Declared& d : attributes) {
+        const char* name = d.name.constData();
+        if (prefix != nullptr) {
+            if (std::strncmp(name, reinterpret_cast<const char*>(prefix), prefixLength) != 0 ||
+                name[prefixLength] != ':')
+                continue;
+            name += prefixLength + 1;
+        }
+        if (std::strcmp(name, reinterpret_cast<const char*>(local)) == 0)
+            return &d;
+    }
+    return nullptr;
 }
 
-void ValidityConstraints::checkStartTag(_xmlParserCtxt* ctxt, const QByteArray& element,
-                                        int attributes, int defaulted,
-                                        const unsigned char** values) {
+template <class Declared>
+const Declared* declaredAs(const std::vector<Declared>& attributes, QByteArrayView name) {
+    for (const Declared& d : attributes)
+        if (d.name == name)
+            return &d;
+    return nullptr;
+}
+
+}  // namespace
+
+void ValidityConstraints::checkStartTag(_xmlParserCtxt* ctxt, const Known& known, int attributes,
+                                        int defaulted, const unsigned char** values) {
+    if (hasFinding_)
+        return;  // only the first finding is reported
+    const QByteArray& element = known.name;
+    const std::vector<Declared>& declaredHere = known.element->attributes;
     const int specified = attributes - defaulted;
-    for (int i = 0; i < attributes; ++i) {
+    for (int i = 0; i < attributes && !declaredHere.empty(); ++i) {
         const xmlChar** attribute = values + 5 * i;
-        const QByteArray name = qualified(attribute[1], attribute[0]);
-        const Declared* declaration = declared(element, name);
-        if (declaration == nullptr)
+        const Declared* declaration = declaredAs(declaredHere, attribute[1], attribute[0]);
+        if (declaration == nullptr || !isNameValued(declaration->type))
+            continue;
+        if (std::memchr(attribute[3], ':', attribute[4] - attribute[3]) == nullptr && i < specified)
             continue;
         const QByteArray value = text(attribute[3], attribute[4]);
-        if (isNameValued(declaration->type) && value.contains(':'))
+        if (value.contains(':'))
             found(ctxt, XML_NS_ERR_COLON,
                   QStringLiteral("Attribute %1 of element %2 is of type %3, and its value \"%4\" "
                                  "holds a colon, which no such value may hold in a document "
                                  "that uses namespaces")
-                      .arg(shown(name), shown(element),
+                      .arg(shown(declaration->name), shown(element),
                            QString::fromLatin1(typeName(declaration->type)), shown(value)));
         if (i >= specified && (declaration->type == XML_ATTRIBUTE_ENTITY ||
                                declaration->type == XML_ATTRIBUTE_ENTITIES))
-            checkUsedEntityDefault(ctxt, name, declaration->type, value);
+            checkUsedEntityDefault(ctxt, declaration->name, declaration->type, value);
     }
     // What the parser no longer shows: the values as written, and "xmlns:xml".
-    const bool standalone = context_->standalone == 1;
+    const bool standalone = context_->standalone == 1 && known.element->externalTyped;
     if (!standalone && !hasXmlnsXml(ctxt))
         return;
-    for (const WrittenAttribute& attribute : writtenAttributes(ctxt->input)) {
-        const Declared* declaration = declared(element, attribute.name);
+    WrittenAttributes written(ctxt->input);
+    for (WrittenAttribute attribute; written.next(attribute);) {
+        const Declared* declaration = declaredAs(declaredHere, attribute.name);
         if (attribute.name == "xmlns:xml" && declaration == nullptr)
             found(ctxt, XML_DTD_UNKNOWN_ATTRIBUTE,
                   QStringLiteral("No declaration for attribute xmlns:xml of element %1")
@@ -537,7 +614,7 @@ void ValidityConstraints::checkStartTag(_xmlParserCtxt* ctxt, const QByteArray& 
             found(ctxt, XML_DTD_NOT_STANDALONE,
                   QStringLiteral("standalone: %1 on %2 value had to be normalized based on "
                                  "external subset declaration")
-                      .arg(shown(attribute.name), shown(element)));
+                      .arg(shown(attribute.name.toByteArray()), shown(element)));
     }
 }
 
@@ -548,8 +625,10 @@ bool ValidityConstraints::hasXmlnsXml(_xmlParserCtxt* ctxt) const {
         return false;
     constexpr char kName[] = "xmlns:xml";
     constexpr std::ptrdiff_t kLength = sizeof kName - 1;
+    // Compared only where a colon stands (the sixth character of the name).
     for (const xmlChar* p = in->cur - 1; p >= in->base && *p != '<'; --p)
-        if (in->cur - p > kLength && std::memcmp(p, kName, kLength) == 0 && isBlank(p[-1]))
+        if (*p == ':' && p - in->base >= 6 && in->cur - p > kLength - 5 &&
+            std::memcmp(p - 5, kName, kLength) == 0 && isBlank(p[-6]))
             return true;
     return false;
 }

@@ -29,6 +29,7 @@
 #include <QHash>
 
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 struct _xmlParserCtxt;
@@ -52,38 +53,53 @@ public:
 private:
     friend struct ValidityHooks;
     struct Declared {
+        QByteArray name;        // the attribute's name as declared
         int type = 0;           // the attribute type (xmlAttributeType)
         bool external = false;  // declared in the external subset or an external entity
     };
+    // What the DTD declares of one element name.
+    struct Element {
+        int contentType = 0;  // the declared content (xmlElementTypeVal), 0: none
+        bool contentDeclared = false;
+        std::vector<Declared> attributes;  // the first declaration of each
+        bool externalTyped = false;        // some attribute declared externally is not CDATA
+    };
+    // An element name as the parser gives it (its local name and prefix, interned), with what
+    // is declared of it.
+    struct Known {
+        QByteArray localname;
+        QByteArray prefix;
+        QByteArray name;  // qualified
+        const Element* element = nullptr;
+    };
     struct Open {
-        int contentType = 0;  // the element's declared content (xmlElementTypeVal), 0: none
+        int contentType = 0;
         QByteArray name;
     };
     struct Saved;
 
     static ValidityConstraints* current();
     bool validating() const;
-    void pushOpen(const QByteArray& element);
+    const Known& known(const unsigned char* localname, const unsigned char* prefix);
     // The checks of a start tag of `element`, with its attributes as the parser reports them
     // (the last `defaulted` of them from the DTD's defaults).
-    void checkStartTag(_xmlParserCtxt* ctxt, const QByteArray& element, int attributes,
-                       int defaulted, const unsigned char** values);
+    void checkStartTag(_xmlParserCtxt* ctxt, const Known& element, int attributes, int defaulted,
+                       const unsigned char** values);
     // Whether the start tag just read holds an attribute named "xmlns:xml".
     bool hasXmlnsXml(_xmlParserCtxt* ctxt) const;
     void checkUsedEntityDefault(_xmlParserCtxt* ctxt, const QByteArray& name, int type,
                                 const QByteArray& value);
     // Keeps the finding at the current place of `at`, when it is the first.
     void found(_xmlParserCtxt* at, int code, const QString& reason);
-    const Declared* declared(const QByteArray& element, const QByteArray& attribute) const;
     // Whether the text of the entity, or of the entities it references, holds a character
     // reference to white space outside its elements.
     bool holdsBlankReference(const _xmlEntity* entity, int depth) const;
 
     ValidityConstraints* previous_;
     _xmlParserCtxt* context_;
-    std::unique_ptr<Saved> saved_;            // the handlers installed before
-    QHash<QByteArray, Declared> attributes_;  // key: element name, a blank, attribute name
-    QHash<QByteArray, int> elements_;         // the declared content of each element
+    std::unique_ptr<Saved> saved_;  // the handlers installed before
+    QHash<QByteArray, Element> elements_;
+    std::unordered_map<const void*, Known> known_;  // by the address of the local name
     std::vector<Open> open_;
     bool rootSeen_ = false;
     bool hasFinding_ = false;
