@@ -4,11 +4,13 @@
 #include "check/XmlCheck.h"
 
 #include "check/EncodingDeclaration.h"
+#include "check/EntityBase.h"
 #include "check/ExternalInput.h"
 #include "check/FinishedSubtrees.h"
 #include "check/InputFile.h"
 #include "check/ParserMemory.h"
 #include "check/StartTagLimits.h"
+#include "check/ValidityConstraints.h"
 #include "check/XmlErrorCapture.h"
 #include "check/XmlString.h"
 
@@ -114,7 +116,10 @@ void entityDeclEscaped(void* context, const xmlChar* name, int type, const xmlCh
     if (type == XML_INTERNAL_GENERAL_ENTITY)
         StartTagLimits::noteEntity(name, content);
     const XmlString escaped = escapedReference(systemId);
-    xmlSAX2EntityDecl(context, name, type, publicId, escaped ? escaped.get() : systemId, content);
+    const xmlChar* reference = escaped ? escaped.get() : systemId;
+    const XmlString based =
+        SystemIdAgainstEnclosingFile(static_cast<xmlParserCtxtPtr>(context), reference);
+    xmlSAX2EntityDecl(context, name, type, publicId, based ? based.get() : reference, content);
 }
 
 // The report of a file that could not be opened or read.
@@ -206,6 +211,7 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     }
     StartTagLimits::install(ctxt->sax);
     StartTagLimits startTags(ctxt.get());
+    ValidityConstraints constraints(ctxt.get());
     capture.addContext(ctxt.get());
     budget.stopOnExcess(ctxt.get());
 
@@ -246,6 +252,8 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
                                                  "character"),
                                   documentUrl);
     }
+    if (result.loaded && constraints.reportTo(capture))
+        result.loaded = false;
     if (result.loaded)
         return;
     if (!capture.hasError())

@@ -136,7 +136,7 @@ QString XmlErrorCapture::shownUrl(const char* url) const {
     return QString::fromUtf8(url);
 }
 
-void XmlErrorCapture::takePosition(_xmlParserCtxt* context, ParseErrorReport& report) {
+void XmlErrorCapture::takePosition(_xmlParserCtxt* context, ParseErrorReport& report) const {
     if (context == nullptr || !knows(context) || context->input == nullptr)
         return;
     report.srcText = sourceLine(context->input);
@@ -196,16 +196,33 @@ void XmlErrorCapture::recordLoadFailure(_xmlParserCtxt* context, int code, const
         return;
     report->errorCode = code;
     report->reason = ReasonText(reason);
+    if (!place(context, *report))
+        report->url = QString::fromUtf8(url);
+}
+
+ParseErrorReport XmlErrorCapture::reportAt(_xmlParserCtxt* context, int code,
+                                           const QString& reason) const {
+    ParseErrorReport report;
+    report.errorCode = code;
+    report.reason = ReasonText(reason);
+    if (!place(context, report) && !urls_.empty())
+        report.url = urls_.front().second;
+    return report;
+}
+
+bool XmlErrorCapture::place(_xmlParserCtxt* context, ParseErrorReport& report) const {
     // An external entity is loaded through a context of its own that has no input yet; the
     // reference then stands at the current place of the document's context.
     if ((context == nullptr || context->input == nullptr) && !contexts_.empty())
         context = contexts_.front();
     const xmlParserInput* in = context != nullptr ? context->input : nullptr;
-    report->url =
-        in != nullptr && in->filename != nullptr ? shownUrl(in->filename) : QString::fromUtf8(url);
-    report->line = in != nullptr ? in->line : 0;
-    report->linepos = in != nullptr ? in->col : 0;
-    takePosition(context, *report);
+    const bool named = in != nullptr && in->filename != nullptr;
+    if (named)
+        report.url = shownUrl(in->filename);
+    report.line = in != nullptr ? in->line : 0;
+    report.linepos = in != nullptr ? in->col : 0;
+    takePosition(context, report);
+    return named;
 }
 
 void XmlErrorCapture::recordAt(int code, const QString& reason, const QString& url, int line,

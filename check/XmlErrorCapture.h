@@ -38,6 +38,10 @@ public:
     // Records a refusal of the entity loader, at the place in `context` that asked for it.
     void recordLoadFailure(_xmlParserCtxt* context, int code, const QString& reason,
                            const QByteArray& url);
+    // The report of an error found by the check itself at the current place in `context`,
+    // placed as a refusal of the entity loader is (see recordLoadFailure); nothing is
+    // recorded: recordAt records it later, if still wanted.
+    ParseErrorReport reportAt(_xmlParserCtxt* context, int code, const QString& reason) const;
     // Records an error found by the check itself in an input of the parser, at the given place.
     void recordAt(int code, const QString& reason, const QString& url, int line, long long linepos,
                   long long filepos, const QString& srcText);
@@ -54,7 +58,10 @@ public:
 private:
     bool knows(const _xmlParserCtxt* context) const;
     QString shownUrl(const char* url) const;
-    void takePosition(_xmlParserCtxt* context, ParseErrorReport& report);
+    void takePosition(_xmlParserCtxt* context, ParseErrorReport& report) const;
+    // The place of `report` in `context`: its line, position and source text, and its document
+    // when the input has an address (true then).
+    bool place(_xmlParserCtxt* context, ParseErrorReport& report) const;
     // Where the next error goes: the report, a later error, or nowhere (null) once full.
     ParseErrorReport* nextReport();
 

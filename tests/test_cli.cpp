@@ -691,6 +691,46 @@ private slots:
         QCOMPARE(run.out.count('\n'), 8);
     }
 
+    // Constraints the parser leaves unchecked in documents with a DTD, a few of them, and a
+    // DTD declared in a parameter entity, from two working folders.
+    void validityConstraintsAndTheWorkingFolder() {
+        TestEnv env;
+        const QString unused = env.write(
+            "v/unused-default.xml",
+            "<!DOCTYPE a [<!ELEMENT a (b*)><!ELEMENT b EMPTY><!NOTATION n SYSTEM 'n'>"
+            "<!ENTITY u SYSTEM 'u.bin' NDATA n><!ATTLIST b x ENTITY 'nope'>]>\n<a><b x='u'/></a>");
+        const QString empty = env.write(
+            "v/empty.xml", "<!DOCTYPE a [<!ELEMENT a EMPTY><!ENTITY e ''>]>\n<a>&e;</a>\n");
+        const QString reference =
+            env.write("v/reference.xml",
+                      "<!DOCTYPE a [<!ELEMENT a (b)><!ELEMENT b EMPTY>]>\n<a>&#32;<b/></a>\n");
+        const QString mixed = env.write(
+            "v/mixed.xml",
+            "<!DOCTYPE a [<!ELEMENT a (#PCDATA|b)*><!ELEMENT b EMPTY>]>\n<a>&#32;<b/></a>\n");
+        env.write("v/sub/inner.dtd", "<!ELEMENT a (#PCDATA)>");
+        env.write("decoy/sub/inner.dtd", "<!ELEMENT a EMPTY>");
+        const QString declared = env.write(
+            "v/declared.xml",
+            "<!DOCTYPE a [<!ENTITY % p '<!ENTITY &#37; q SYSTEM \"sub/inner.dtd\">'>%p;%q;]>\n"
+            "<a>text</a>\n");
+        for (const QString& folder : {env.path("decoy"), env.path("v")}) {
+            Start start;
+            start.folder = folder;
+            const Run run = check(
+                {"--report", "--format", "json", unused, empty, reference, mixed, declared}, start);
+            QCOMPARE(run.status, 1);
+            const QJsonArray files = QJsonDocument::fromJson(run.out.toUtf8())["files"].toArray();
+            QCOMPARE(files.size(), 5);
+            const bool valid[] = {true, false, false, true, true};
+            for (int i = 0; i < 5; ++i)
+                QVERIFY2(files[i]["valid"].toBool() == valid[i],
+                         qPrintable(folder + ": " + files[i]["path"].toString()));
+            QCOMPARE(files[1]["error"]["code"].toInt(), 528);
+            QCOMPARE(files[2]["error"]["code"].toInt(), 504);
+            QCOMPARE(files[2]["error"]["line"].toInt(), 2);
+        }
+    }
+
     // The same folder through the window (scan, run with the option ticked, both lists saved)
     // and through brellix-check: the saved lists are identical byte for byte.
     void listsMatchTheWindowsSavedFiles() {
