@@ -7,6 +7,7 @@
 #include "check/ExternalInput.h"
 #include "check/InputFile.h"
 #include "check/ParserMemory.h"
+#include "check/SchemaCheck.h"
 #include "check/StartTagLimits.h"
 #include "check/XmlErrorCapture.h"
 #include "check/XmlString.h"
@@ -203,6 +204,8 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     const QByteArray documentUrl =
         QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
     capture.nameUrl(documentUrl, path);
+    // Schema hook: after the handlers above, before the parse (chains what it finds there).
+    SchemaValidation schema(ctxt.get(), documentUrl, path);
 
     doc.reset(xmlCtxtReadIO(ctxt.get(), ReadInputFile, nullptr, static_cast<ByteSource*>(&source),
                             documentUrl.constData(), nullptr, kParseOptions));
@@ -235,6 +238,9 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
                                                  "character"),
                                   documentUrl);
     }
+    // Schema hook: a schema error makes a loaded document invalid, with the schema's report.
+    if (schema.finish(result))
+        return;
     if (result.loaded)
         return;
     if (!capture.hasError())

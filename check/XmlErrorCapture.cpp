@@ -229,6 +229,10 @@ void XmlErrorCapture::recordOwn(int code, const QString& reason, const QString& 
     report->url = url;
 }
 
+int ErrorsPerCheck() {
+    return tErrorsPerCheck;
+}
+
 void SetErrorsPerCheck(int count) {
     tErrorsPerCheck = std::max(1, count);
 }

@@ -74,6 +74,9 @@ private:
     bool outOfMemory_ = false;
 };
 
+// How many errors a check on this thread keeps, the first included (see SetErrorsPerCheck).
+int ErrorsPerCheck();
+
 // The line of the text base..end (UTF-8) that holds `cur`, as the report shows it: at most a
 // few hundred bytes on each side of `cur`, cut at whole characters, a side that was cut marked
 // with "[...]", control characters but the tab shown as U+FFFD. `moreBefore`: the text went on
