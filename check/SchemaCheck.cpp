@@ -198,6 +198,7 @@ private:
         ctxt_ = ctxt;
         // Its errors are the compiler's to report, with the compiler's words.
         XmlErrorCapture quiet;
+        quiet.keepNoContexts();
         xmlParseDocument(ctxt);
         const int line = ctxt->input != nullptr ? ctxt->input->line : 0;
         ctxt_ = nullptr;
@@ -282,6 +283,7 @@ CompiledPtr compileLocked(SchemaLanguage language, const QByteArray& address, co
     // A capture and a budget of its own: the compiler's errors and its memory are not the
     // checked document's (hints are compiled in the middle of a document's check).
     XmlErrorCapture capture;
+    capture.keepNoContexts();  // the compiler frees each context it reads a schema with
     ParserMemoryBudget budget;
     SchemaSurvey survey(language);
     bool surveyed = true;
@@ -692,8 +694,20 @@ struct SchemaValidation::State {
     }
 
     ~State() {
-        if (plug != nullptr)
+        if (plug != nullptr) {
             xmlSchemaSAXUnplug(plug);
+            // A parse that stopped inside elements leaves their identity-constraint matchers
+            // behind, and the validator's clean-up frees its pool of matchers before it returns
+            // those to it: a second, empty run through the plug frees them.
+            if (ctxt != nullptr && (ctxt->wellFormed == 0 || ctxt->disableSAX != 0)) {
+                xmlSAXHandler none{};
+                none.initialized = XML_SAX2_MAGIC;
+                xmlSAXHandlerPtr handler = &none;
+                void* data = nullptr;
+                if (xmlSchemaSAXPlugPtr again = xmlSchemaSAXPlug(xsdContext, &handler, &data))
+                    xmlSchemaSAXUnplug(again);
+            }
+        }
         // The parser's handler as it was (a context may be used for more than one parse).
         if (own != nullptr && ctxt != nullptr && ctxt->sax == own) {
             own->startDocument = nextStartDocument;

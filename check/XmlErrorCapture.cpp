@@ -114,7 +114,7 @@ XmlErrorCapture* XmlErrorCapture::current() {
 }
 
 void XmlErrorCapture::addContext(_xmlParserCtxt* context) {
-    if (context != nullptr && !knows(context))
+    if (context != nullptr && !keepNoContexts_ && !knows(context))
         contexts_.push_back(context);
 }
 
