@@ -457,6 +457,13 @@ struct SchemaValidation::State {
     xmlNodePtr rngFullNode = nullptr;  // the element checked whole, while inside it
     QByteArray text;                   // text of the current element not yet handed over
     bool rngFailed = false;
+    // A general entity referred to a second time has its content copied into the tree without
+    // any handler being called: the document is then checked on its tree when it ends.
+    getEntitySAXFunc nextGetEntity = nullptr;
+    endDocumentSAXFunc nextEndDocument = nullptr;
+    QSet<const void*> entitiesSeen;
+    bool rngOnTree = false;
+    bool onTree = false;  // the errors are the tree's: no position in the file
 
     std::vector<ParseErrorReport> errors;
     int errorsKept = 1;
@@ -499,7 +506,7 @@ struct SchemaValidation::State {
         report.errorCode = code;
         report.reason = ReasonText(reason);
         report.url = shown;
-        const xmlParserInput* in = ctxt->input;
+        const xmlParserInput* in = onTree ? nullptr : ctxt->input;
         report.line = line > 0 ? line : (in != nullptr ? in->line : 0);
         if (in != nullptr) {
             report.linepos = in->col;
@@ -513,9 +520,13 @@ struct SchemaValidation::State {
     static void onError(void* data, xmlErrorPtr error) {
         if (error == nullptr || error->level < XML_ERR_ERROR)
             return;
+        int line = error->line;
+        // Nodes copied from an entity have no line: the element that holds the reference has.
+        for (auto* node = static_cast<xmlNodePtr>(error->node);
+             line <= 0 && node != nullptr && node->type == XML_ELEMENT_NODE; node = node->parent)
+            line = static_cast<int>(xmlGetLineNo(node));
         try {
-            static_cast<State*>(data)->record(error->code, QString::fromUtf8(error->message),
-                                              error->line);
+            static_cast<State*>(data)->record(error->code, QString::fromUtf8(error->message), line);
         } catch (...) {
         }
     }
@@ -685,6 +696,43 @@ struct SchemaValidation::State {
             state->own->ignorableWhitespace = after;
     }
 
+    static xmlEntityPtr onGetEntity(void* context, const xmlChar* name) {
+        State* state = of(context);
+        getEntitySAXFunc next = state != nullptr ? state->nextGetEntity : xmlSAX2GetEntity;
+        xmlEntityPtr entity = next != nullptr ? next(context, name) : nullptr;
+        if (state != nullptr && entity != nullptr &&
+            (entity->etype == XML_INTERNAL_GENERAL_ENTITY ||
+             entity->etype == XML_EXTERNAL_GENERAL_PARSED_ENTITY)) {
+            const qsizetype before = state->entitiesSeen.size();
+            state->entitiesSeen.insert(entity);
+            if (state->entitiesSeen.size() == before)
+                state->rngOnTree = true;
+        }
+        return entity;
+    }
+
+    static void onEndDocument(void* context) {
+        State* state = of(context);
+        endDocumentSAXFunc next = state != nullptr ? state->nextEndDocument : xmlSAX2EndDocument;
+        if (next != nullptr)
+            next(context);
+        if (state == nullptr || !state->rngOnTree || state->rngContext == nullptr)
+            return;
+        xmlDocPtr doc = static_cast<xmlParserCtxtPtr>(context)->myDoc;
+        if (doc == nullptr || static_cast<xmlParserCtxtPtr>(context)->wellFormed == 0)
+            return;
+        // The tree holds the whole document: its verdict replaces the stream's.
+        xmlRelaxNGValidCtxtPtr whole = xmlRelaxNGNewValidCtxt(state->compiled->rng);
+        if (whole == nullptr)
+            return;
+        state->errors.clear();
+        state->failed = false;
+        state->onTree = true;
+        xmlRelaxNGSetValidStructuredErrors(whole, &State::onError, state);
+        state->rngFailed = xmlRelaxNGValidateDoc(whole, doc) != 0;
+        xmlRelaxNGFreeValidCtxt(whole);
+    }
+
     void finishRng() {
         if (rngContext == nullptr)
             return;
@@ -720,6 +768,8 @@ struct SchemaValidation::State {
                 own->characters = nextCharacters;
                 own->ignorableWhitespace = nextBlanks;
                 own->cdataBlock = nextCdata;
+                own->getEntity = nextGetEntity;
+                own->endDocument = nextEndDocument;
             }
         }
         if (xsdContext != nullptr)
@@ -822,6 +872,10 @@ void SchemaValidation::State::install() {
         own->characters = &State::onCharacters;
         own->ignorableWhitespace = &State::onBlanks;
         own->cdataBlock = &State::onCdata;
+        nextGetEntity = own->getEntity;
+        nextEndDocument = own->endDocument;
+        own->getEntity = &State::onGetEntity;
+        own->endDocument = &State::onEndDocument;
         startRng();
     }
     if (compiled && compiled->xsd != nullptr)

@@ -438,11 +438,12 @@ private slots:
         const QList<QPair<QString, QString>> folders{{"order", "order.xsd"},
                                                      {"person", "person-redefined.xsd"},
                                                      {"note", "note.xsd"},
+                                                     {"note", "note.rng"},
                                                      {"address", "address.rng"}};
         for (const auto& [folder, schema] : folders) {
             const QDir dir(schemaFile("cases/" + folder));
             for (const QString& name : dir.entryList({"*.xml"}, QDir::Files, QDir::Name))
-                QTest::newRow(qPrintable(folder + "/" + name))
+                QTest::newRow(qPrintable(schema + "/" + name))
                     << dir.filePath(name) << schema << name.startsWith("valid-");
         }
     }
@@ -458,7 +459,7 @@ private slots:
         SchemaForThisThread use(set);
         const CheckResult result = CheckXmlFile(file);
         QCOMPARE(result.failedStep, 0);
-        if (file.contains("blanks-around-int"))
+        if (file.contains("blanks-around-int") && schema.endsWith(".xsd"))
             QEXPECT_FAIL("",
                          "libxml2 2.9 takes blanks around an xs:int (long, short, date) for "
                          "part of the value, though the type collapses them",
