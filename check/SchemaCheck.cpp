@@ -887,6 +887,10 @@ SchemaValidation::~SchemaValidation() {
         State::current = nullptr;
 }
 
+bool SchemaValidation::needsTree() const {
+    return state_ && state_->compiled && state_->compiled->rng != nullptr;
+}
+
 bool SchemaValidation::finish(CheckResult& result) {
     if (!state_ || !result.loaded)
         return false;

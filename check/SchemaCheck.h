@@ -77,6 +77,12 @@ public:
     // when it did.
     bool finish(CheckResult& result);
 
+    // True when the step reads the document's tree: RELAX NG looks at each element's node when
+    // it starts, checks some elements whole at their end (with their subtree), and checks the
+    // whole tree at the document's end when an entity was referred to twice. A parse that frees
+    // finished subtrees must keep them while this is true. An XML Schema needs no tree.
+    bool needsTree() const;
+
     struct State;
 
 private:

@@ -541,6 +541,10 @@ private slots:
                                                nested(5000) + "</xs:schema>")
                               << "nests elements more than 1000 deep";
         QTest::newRow("not xml") << env.write("text.xsd", "no schema at all") << "text.xsd:1:";
+        QFile huge(
+            env.write("huge.xsd", "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'>"));
+        QVERIFY(huge.resize(qint64{65} << 20));  // sparse: no disk needed
+        QTest::newRow("huge") << huge.fileName() << "is larger than 64 MB";
     }
     void schemasThatCannotBeUsed() {
         QFETCH(QString, schema);
