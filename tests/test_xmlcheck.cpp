@@ -459,11 +459,6 @@ private slots:
         SchemaForThisThread use(set);
         const CheckResult result = CheckXmlFile(file);
         QCOMPARE(result.failedStep, 0);
-        if (file.contains("blanks-around-int") && schema.endsWith(".xsd"))
-            QEXPECT_FAIL("",
-                         "libxml2 2.9 takes blanks around an xs:int (long, short, date) for "
-                         "part of the value, though the type collapses them",
-                         Continue);
         QVERIFY2(result.loaded == valid, qPrintable(result.error.reason));
         if (!valid) {
             QCOMPARE(result.error.url, file);
