@@ -18,6 +18,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <utility>
 
 class FileList;
@@ -106,9 +107,18 @@ public:
     void Frame1_MouseMove();
 
     // --- a row's menu, its report and the clipboard -------------------------------------------
-    // The pop-up menu of row `row` of `list` (0: no row, no menu) at `globalPos`, and what the
-    // chosen item does.
+    // The pop-up menu of row `row` of `list` (0: no row, no menu but on the input list, whose
+    // menu then offers only the schema commands) at `globalPos`, and what the chosen item does.
     void RowMenu(FileList& list, int row, QPoint globalPos);
+
+    // --- checking against schemas, from the input list's menu ----------------------------------
+    // "Start Checking Against Schema...": an XML Schema or RELAX NG schema chosen in a file
+    // dialog, compiled once, then a run exactly as "Start Checking" with the schema added. A
+    // schema that cannot be used shows one box, and the lists stay as they are.
+    void StartCheckingAgainstSchema();
+    // "Start Checking With The Documents' Own Schemas": the same with the XML Schemas that each
+    // document names itself.
+    void StartCheckingWithOwnSchemas();
     // A key pressed in a list that does the same for the selected row: Ctrl+C copies it, the
     // Menu key and Shift+F10 open its menu, Return and Enter show an invalid row's report.
     // True when the key did something.
@@ -180,6 +190,8 @@ private:
     const ParseErrorReport* rowReport(const FileList& list, int row) const;
     void openAtError(const QString& path, const ParseErrorReport& report);
     void reportPlatformFailure(const QString& error);
+    // Runs "Start Checking" with `schemas` added to each file's check.
+    void startCheckingWith(std::shared_ptr<const SchemaSet> schemas);
 
     Platform& platform_;
     SettingsStore& settings_;
@@ -195,6 +207,8 @@ private:
     // True while "Start Checking" runs (a second click meanwhile is ignored).
     bool checkRunActive_ = false;
     CheckRunSettings checkRunSettings_;
+    // The schemas of the run being started from the input list's menu (null: a plain run).
+    std::shared_ptr<const SchemaSet> runSchemas_;
     // The file and report of each invalid row that a run filed, by the row's text.
     struct InvalidRow {
         QString path;

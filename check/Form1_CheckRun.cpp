@@ -120,6 +120,27 @@ private:
     std::function<void(const QString& row)> noteInvalid_;
 };
 
+// The settings of a run: with schemas, each check on a worker (or here) is made with them.
+CheckRunSettings withSchemas(const CheckRunSettings& settings,
+                             std::shared_ptr<const SchemaSet> schemas) {
+    if (!schemas)
+        return settings;
+    CheckRunSettings run = settings;
+    run.check = [check = settings.check, schemas = std::move(schemas)](const QString& path) {
+        SetSchemaPerCheck(schemas);
+        CheckResult result;
+        try {
+            result = check ? check(path) : CheckXmlFile(path);
+        } catch (...) {
+            SetSchemaPerCheck(nullptr);
+            throw;
+        }
+        SetSchemaPerCheck(nullptr);
+        return result;
+    };
+    return run;
+}
+
 // Checks `path` on this thread (when no worker could be started).
 CheckResult checkHere(const CheckRunSettings& settings, const QString& path) {
     try {
@@ -175,8 +196,9 @@ void Form1::PushButton4_Click() {
     int count = 0;
     guard.step(108, [&] { count = ListView1->count(); });
     // Should no worker thread start, the files are checked here, one at a time.
+    const CheckRunSettings settings = withSchemas(checkRunSettings_, runSchemas_);
     WorkersOfRun workers(*this);
-    guard.step(108, [&] { workers.start(checkRunSettings_); });
+    guard.step(108, [&] { workers.start(settings); });
     CheckQueue* const queue = workers.queue();
     std::optional<RepaintThrottle> throttle(std::in_place, *this);
     std::optional<BatchedRows> batchedRows(std::in_place, *ListView2, *ListView3);
@@ -216,7 +238,7 @@ void Form1::PushButton4_Click() {
             if (!result || unloaded())
                 return;
         } else {
-            result = checkHere(checkRunSettings_, path);
+            result = checkHere(settings, path);
         }
         // The option is read for each file just before its row is filed.
         const bool showErrors = guard.test(120, [this] { return Check1->value() == 1; });

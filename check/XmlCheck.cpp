@@ -9,6 +9,7 @@
 #include "check/FinishedSubtrees.h"
 #include "check/InputFile.h"
 #include "check/ParserMemory.h"
+#include "check/SchemaCheck.h"
 #include "check/StartTagLimits.h"
 #include "check/ValidityConstraints.h"
 #include "check/XmlErrorCapture.h"
@@ -203,8 +204,9 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     ctxt->sax->internalSubset = internalSubsetThenValidate;
     ctxt->sax->resolveEntity = resolveEscaped;
     ctxt->sax->entityDecl = entityDeclEscaped;
+    // RELAX NG reads the tree as it validates: a check against it keeps the whole tree.
     std::optional<FinishedSubtrees> finished;
-    if (tFreeFinished) {
+    if (tFreeFinished && !SchemaChecksNeedTree()) {
         finished.emplace(ctxt.get());
         if (tFoldEvery > 0)
             finished->setFoldEvery(tFoldEvery);
@@ -220,6 +222,8 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     const QByteArray documentUrl =
         QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
     capture.nameUrl(documentUrl, path);
+    // After the handlers above, before the parse (it chains what it finds there).
+    SchemaValidation schema(ctxt.get(), documentUrl, path);
 
     doc.reset(xmlCtxtReadIO(ctxt.get(), ReadInputFile, nullptr, static_cast<ByteSource*>(&source),
                             documentUrl.constData(), nullptr, kParseOptions));
@@ -254,6 +258,9 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     }
     if (result.loaded && constraints.reportTo(capture))
         result.loaded = false;
+    // A schema error makes a loaded document invalid, with the schema's report.
+    if (schema.finish(result))
+        return;
     if (result.loaded)
         return;
     if (!capture.hasError())

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // The seven fields of the first error that made a load fail.
@@ -39,6 +40,11 @@ struct CheckResult {
 // For the command line: checks on the calling thread from now on keep up to `count` errors per
 // file, the first one included (1, the default: only the first, as the window shows it).
 void SetErrorsPerCheck(int count);
+
+// Checks on the calling thread from now on also check each document against `schemas` (see
+// check/SchemaCheck.h; null, the default: no schema). A worker of a run sets it for its files.
+class SchemaSet;
+void SetSchemaPerCheck(std::shared_ptr<const SchemaSet> schemas);
 
 // Prepares the parser for checking: once per process, on the main thread before any other
 // thread checks a file. Later calls do nothing. Raises the nesting limit and keeps every

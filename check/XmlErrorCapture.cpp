@@ -114,7 +114,7 @@ XmlErrorCapture* XmlErrorCapture::current() {
 }
 
 void XmlErrorCapture::addContext(_xmlParserCtxt* context) {
-    if (context != nullptr && !knows(context))
+    if (context != nullptr && !keepNoContexts_ && !knows(context))
         contexts_.push_back(context);
 }
 
@@ -244,6 +244,10 @@ void XmlErrorCapture::recordOwn(int code, const QString& reason, const QString& 
     report->errorCode = code;
     report->reason = ReasonText(reason);
     report->url = url;
+}
+
+int ErrorsPerCheck() {
+    return tErrorsPerCheck;
 }
 
 void SetErrorsPerCheck(int count) {

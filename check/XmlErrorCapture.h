@@ -28,6 +28,13 @@ public:
     // A parser context of this check: errors that carry it get their position in the file
     // and their source line from it.
     void addContext(_xmlParserCtxt* context);
+    // For a capture around code that creates and frees parser contexts of its own (the schema
+    // compiler): no context is kept from now on, since it may be gone by the next error, and
+    // errors carry only the place the parser gives them.
+    void keepNoContexts() {
+        contexts_.clear();
+        keepNoContexts_ = true;
+    }
     // Errors whose document address is `url` name the document as `shown`. The first name
     // given is the checked document's, used also for errors that name no document.
     void nameUrl(const QByteArray& url, const QString& shown);
@@ -79,7 +86,11 @@ private:
     std::vector<ParseErrorReport> later_;
     bool hasError_ = false;
     bool outOfMemory_ = false;
+    bool keepNoContexts_ = false;
 };
+
+// How many errors a check on this thread keeps, the first included (see SetErrorsPerCheck).
+int ErrorsPerCheck();
 
 // The line of the text base..end (UTF-8) that holds `cur`, as the report shows it: at most a
 // few hundred bytes on each side of `cur`, cut at whole characters, a side that was cut marked

@@ -2,6 +2,7 @@
 
 #include "check/CheckQueue.h"
 #include "check/ResultRow.h"
+#include "check/SchemaCheck.h"
 #include "cli/Reports.h"
 #include "cli/StreamInput.h"
 #include "common/ErrorReport.h"
@@ -146,8 +147,21 @@ Parsed parseArguments(const QStringList& arguments, Output& out, Output& err) {
         QStringLiteral("Check only the K-th of N parts of the files (1 <= K <= N), split by a "
                        "hash of each path: the same split on every machine."),
         QStringLiteral("K/N"));
+    const QCommandLineOption schema(
+        QStringLiteral("schema"),
+        QStringLiteral("Check each file also against the W3C XML Schema (1.0) in FILE."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption relaxng(
+        QStringLiteral("relaxng"),
+        QStringLiteral("Check each file also against the RELAX NG schema (XML syntax) in FILE."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption schemaHints(
+        QStringLiteral("schema-hints"),
+        QStringLiteral("Check each file also against the XML Schemas that its root element "
+                       "names (xsi:schemaLocation, xsi:noNamespaceSchemaLocation), found next "
+                       "to the file or through the XML catalog, never on the network."));
     parser.addOptions({help, version, ext, report, validList, invalidList, format, jobs, allErrors,
-                       quiet, timing, filesFrom, nul, shard});
+                       quiet, timing, filesFrom, nul, shard, schema, relaxng, schemaHints});
     parser.addPositionalArgument(
         QStringLiteral("PATH"),
         QStringLiteral("Files to check, folders to search, - for standard input."),
@@ -166,7 +180,8 @@ Parsed parseArguments(const QStringList& arguments, Output& out, Output& err) {
                   QStringLiteral("\nExit status: 0 when every file is valid, 1 when at least one "
                                  "is invalid,\n2 for bad usage, a PATH that cannot be read, no "
                                  "file to check, or a list\nfile or output that cannot be "
-                                 "written.\n"));
+                                 "written,\nor a --schema or --relaxng schema that does not "
+                                 "compile.\n"));
         return parsed;
     }
     if (parser.isSet(version)) {
@@ -241,6 +256,18 @@ Parsed parseArguments(const QStringList& arguments, Output& out, Output& err) {
             return usageError(
                 QStringLiteral("--shard needs K/N with 1 <= K <= N (for instance 2/4)"));
     }
+    options.xmlSchema = parser.value(schema);
+    options.relaxNg = parser.value(relaxng);
+    options.schemaHints = parser.isSet(schemaHints);
+    if (parser.isSet(schema) && options.xmlSchema.isEmpty())
+        return usageError(QStringLiteral("--schema needs a file name"));
+    if (parser.isSet(relaxng) && options.relaxNg.isEmpty())
+        return usageError(QStringLiteral("--relaxng needs a file name"));
+    if (parser.values(schema).size() + parser.values(relaxng).size() +
+            (options.schemaHints ? 1 : 0) >
+        1)
+        return usageError(
+            QStringLiteral("--schema, --relaxng and --schema-hints: give only one of them, once"));
     const QByteArray noColour = qgetenv("NO_COLOR");
     options.colour = options.format == OutputFormat::Text && noColour.isEmpty() && out.isTerminal();
     parsed.options = options;
@@ -505,6 +532,23 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     clock.start();
     const QDateTime started = QDateTime::currentDateTimeUtc();
 
+    // The schema first: one that does not compile is a usage error, and no file is checked.
+    std::shared_ptr<const SchemaSet> schemas;
+    if (options.schemaHints) {
+        schemas = SchemaSet::documentHints();
+    } else if (!options.xmlSchema.isEmpty() || !options.relaxNg.isEmpty()) {
+        ParseErrorReport why;
+        schemas = options.relaxNg.isEmpty()
+                      ? SchemaSet::compile(SchemaLanguage::XmlSchema, options.xmlSchema, &why)
+                      : SchemaSet::compile(SchemaLanguage::RelaxNg, options.relaxNg, &why);
+        if (!schemas) {
+            err.write(QStringLiteral("brellix-check: the schema '%1' cannot be used: %2\n")
+                          .arg(options.relaxNg.isEmpty() ? options.xmlSchema : options.relaxNg,
+                               SchemaErrorText(why)));
+            return kExitTrouble;
+        }
+    }
+
     QStringList paths = options.paths;
     if (!options.filesFrom.isEmpty()) {
         const std::optional<QStringList> listed = readPathList(options, err);
@@ -540,6 +584,7 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     const int threads = WorkerThreadCount(options.threads);
     CheckQueue queue(threads, kCheckAheadPerThread * threads, [&](const QString& path) {
         SetErrorsPerCheck(errorsPerFile);
+        SetSchemaPerCheck(schemas);
         QElapsedTimer timer;
         timer.start();
         CheckResult result =

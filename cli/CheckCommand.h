@@ -25,7 +25,10 @@ struct CheckOptions {
     bool nulSeparated = false;
     int shard = 0;  // check only the shard-th part (from 1) of shardCount; 0: all
     int shardCount = 0;
-    bool colour = false;  // colour the text output (a terminal, and NO_COLOR not set)
+    bool colour = false;       // colour the text output (a terminal, and NO_COLOR not set)
+    QString xmlSchema;         // --schema: every file is also checked against this XML Schema
+    QString relaxNg;           // --relaxng: ... against this RELAX NG schema (XML syntax)
+    bool schemaHints = false;  // --schema-hints: against the XML Schemas each file names
 };
 
 // Exit statuses.

@@ -18,6 +18,9 @@ const QString kShowInFolder = QStringLiteral("Show in Folder");
 const QString kShowReport = QStringLiteral("Show Report");
 const QString kCopyPath = QStringLiteral("Copy Path");
 const QString kCopyRow = QStringLiteral("Copy Row");
+const QString kCheckAgainstSchema = QStringLiteral("Start Checking Against Schema...");
+const QString kCheckWithOwnSchemas =
+    QStringLiteral("Start Checking With The Documents' Own Schemas");
 
 }  // namespace
 
@@ -50,6 +53,16 @@ void Form1::openAtError(const QString& path, const ParseErrorReport& report) {
 }
 
 void Form1::RowMenu(FileList& list, int row, QPoint globalPos) {
+    const bool input = &list == ListView1;
+    if (input && (row < 1 || row > list.count())) {
+        const QString chosen =
+            platform().chooseMenuItem(this, globalPos, {kCheckAgainstSchema, kCheckWithOwnSchemas});
+        if (chosen == kCheckAgainstSchema)
+            StartCheckingAgainstSchema();
+        else if (chosen == kCheckWithOwnSchemas)
+            StartCheckingWithOwnSchemas();
+        return;
+    }
     if (row < 1 || row > list.count())
         return;
     list.select(row);
@@ -62,6 +75,8 @@ void Form1::RowMenu(FileList& list, int row, QPoint globalPos) {
     else if (&list != ListView3)
         items << kOpen;
     items << kShowInFolder << kCopyPath << kCopyRow;
+    if (input)
+        items << kCheckAgainstSchema << kCheckWithOwnSchemas;
 
     const QString chosen = platform().chooseMenuItem(this, globalPos, items);
     QString error;
@@ -79,6 +94,10 @@ void Form1::RowMenu(FileList& list, int row, QPoint globalPos) {
         platform().setClipboardText(path);
     } else if (chosen == kCopyRow) {
         platform().setClipboardText(text);
+    } else if (chosen == kCheckAgainstSchema) {
+        StartCheckingAgainstSchema();
+    } else if (chosen == kCheckWithOwnSchemas) {
+        StartCheckingWithOwnSchemas();
     }
 }
 

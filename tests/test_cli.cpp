@@ -93,6 +93,10 @@ QString sarifComplaint(const TestEnv& env, const QString& json) {
          QString(BRELLIX_SOURCE_DIR) + "/tests/sarif-2.1.0-subset.schema.json", file});
 }
 
+QString schemaFile(const QString& name) {
+    return QStringLiteral(BRELLIX_SOURCE_DIR "/tests/schemas/") + name;
+}
+
 QStringList lines(const QString& text) {
     return text.split('\n', Qt::SkipEmptyParts);
 }
@@ -764,6 +768,77 @@ private slots:
         QCOMPARE(run.status, 2);
         QVERIFY(run.err.contains("list.txt"));
         QCOMPARE(run.out, "valid: " + good + "\n");
+    }
+
+    void checkingAgainstASchema() {
+        const QString cases = schemaFile("cases/order");
+        const Run run = check({"--schema", schemaFile("order.xsd"), "--report", "--format", "json",
+                               "-j", "1", cases});
+        QCOMPARE(run.status, 1);
+        const QJsonArray files = QJsonDocument::fromJson(run.out.toUtf8())["files"].toArray();
+        QVERIFY(files.size() > 10);
+        for (const QJsonValue& f : files) {
+            const QString name = QFileInfo(f["path"].toString()).fileName();
+            QVERIFY2(f["valid"].toBool() == name.startsWith("valid-"), qPrintable(name));
+        }
+        // The same rows with two workers, in the same order.
+        const Run twoWorkers = check({"--schema", schemaFile("order.xsd"), "--report", "--format",
+                                      "json", "-j", "2", cases});
+        QCOMPARE(QJsonDocument::fromJson(twoWorkers.out.toUtf8())["files"],
+                 QJsonDocument::fromJson(run.out.toUtf8())["files"]);
+
+        const Run rng = check({"--relaxng", schemaFile("address.rng"), "--format", "gnu",
+                               schemaFile("cases/address/valid-book.xml"),
+                               schemaFile("cases/address/invalid-wrong-root.xml")});
+        QCOMPARE(rng.status, 1);
+        QCOMPARE(lines(rng.out).size(), 1);
+        QVERIFY2(rng.out.startsWith(schemaFile("cases/address/invalid-wrong-root.xml") +
+                                    ":2:6: error: Did not expect element book there"),
+                 qPrintable(rng.out));
+        QCOMPARE(check({"--relaxng", schemaFile("address.rng"),
+                        schemaFile("cases/address/valid-book.xml")})
+                     .status,
+                 0);
+        const Run help = check({"--help"});
+        for (const char* option : {"--schema", "--relaxng", "--schema-hints"})
+            QVERIFY(help.out.contains(option));
+    }
+
+    // A schema that cannot be used stops the run before any file is checked.
+    void schemaThatCannotBeUsedIsAUsageError() {
+        const QString document = schemaFile("cases/order/valid-basic.xml");
+        const Run broken = check({"--schema", schemaFile("broken.xsd"), document});
+        QCOMPARE(broken.status, 2);
+        QCOMPARE(broken.out, QString());
+        QVERIFY2(broken.err.startsWith("brellix-check: the schema '" + schemaFile("broken.xsd") +
+                                       "' cannot be used: " + schemaFile("broken.xsd") +
+                                       ":3: element decl. 'a'"),
+                 qPrintable(broken.err));
+        const Run remote = check({"--schema", schemaFile("hostile/remote-include.xsd"), document});
+        QCOMPARE(remote.status, 2);
+        QVERIFY(remote.err.contains("nothing is loaded from the network"));
+        const Run both = check({"--schema", schemaFile("order.xsd"), "--schema-hints", document});
+        QCOMPARE(both.status, 2);
+        QVERIFY(both.err.contains("give only one of them"));
+    }
+
+    void documentsNameTheirOwnSchemas() {
+        const QString hints = schemaFile("hints");
+        const Run run = check({"--schema-hints", "--format", "json", "--report", hints});
+        QCOMPARE(run.status, 1);
+        QHash<QString, bool> valid;
+        for (const QJsonValue& f : QJsonDocument::fromJson(run.out.toUtf8())["files"].toArray())
+            valid.insert(QFileInfo(f["path"].toString()).fileName(), f["valid"].toBool());
+        QCOMPARE(valid.value("two-namespaces.xml", false), true);
+        QCOMPARE(valid.value("two-namespaces-invalid.xml", true), false);
+        QCOMPARE(valid.value("relative.xml", false), true);
+        QCOMPARE(valid.value("none.xml", false), true);
+        QCOMPARE(valid.value("remote.xml", true), false);
+        QCOMPARE(valid.value("missing.xml", true), false);
+        // The README's example: the catalog maps the remote address to a local copy.
+        Start start;
+        start.environment << "XML_CATALOG_FILES=" + schemaFile("hints/catalog.xml");
+        QCOMPARE(check({"--schema-hints", schemaFile("hints/remote.xml")}, start).status, 0);
     }
 };
 

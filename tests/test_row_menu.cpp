@@ -22,6 +22,13 @@ const QByteArray kBad = "<a>\n<b/>\n\t<c></d>\n</a>\n";
 const QStringList kInvalidItems = {"Open at Error", "Show Report", "Show in Folder", "Copy Path",
                                    "Copy Row"};
 const QStringList kOtherItems = {"Open", "Show in Folder", "Copy Path", "Copy Row"};
+const QString kAgainstSchema = "Start Checking Against Schema...";
+const QString kOwnSchemas = "Start Checking With The Documents' Own Schemas";
+const QStringList kInputItems = kOtherItems + QStringList{kAgainstSchema, kOwnSchemas};
+
+QString schemaFile(const QString& name) {
+    return QStringLiteral(BRELLIX_SOURCE_DIR "/tests/schemas/") + name;
+}
 
 // A window that has checked one valid and one invalid file, with the option as given.
 struct CheckedWindow {
@@ -122,7 +129,8 @@ private slots:
         CheckedWindow w;
         for (FileList* list : {w.form->ListView1, w.form->ListView2}) {
             w.env.platform.calls.clear();
-            QCOMPARE(w.rightClick(list, 1, "Open"), kOtherItems);
+            QCOMPARE(w.rightClick(list, 1, "Open"),
+                     list == w.form->ListView1 ? kInputItems : kOtherItems);
             QCOMPARE(w.callsOf("url").size(), 1);
             QCOMPARE(w.callsOf("url")[0].text, QUrl::fromLocalFile(w.good).toString());
             w.rightClick(list, 1, "Copy Row");
@@ -194,6 +202,86 @@ private slots:
         QCOMPARE(w.callsOf("editor")[0].arguments.at(0), "3");
         w.rightClick(w.form->ListView3, 1, "Show Report");
         QCOMPARE(w.form->findChildren<ReportWindow*>().size(), 2);
+    }
+
+    // The input list's schema commands run "Start Checking" with the schema added, once.
+    void checkingAgainstAChosenSchema() {
+        CheckedWindow w;
+        const QString order = schemaFile("cases/order/valid-basic.xml");
+        const QString wrongType = schemaFile("cases/order/invalid-type-int.xml");
+        w.form->ListView1->clear();
+        w.form->ListView1->appendAll({order, wrongType, w.good});
+        QTest::mouseClick(w.form->PushButton4, Qt::LeftButton);
+        QCOMPARE(w.form->ListView2->count(), 3);  // well-formed, all of them
+        w.env.platform.calls.clear();
+
+        w.env.platform.openAnswers.push_back({schemaFile("order.xsd")});
+        QCOMPARE(w.rightClick(w.form->ListView1, 0, kAgainstSchema),
+                 QStringList({kAgainstSchema, kOwnSchemas}));
+        const QList<PlatformCall> dialogs = w.callsOf("open");
+        QCOMPARE(dialogs.size(), 1);
+        QVERIFY(dialogs[0].arguments.join(" ").contains("*.xsd;*.rng"));
+        QCOMPARE(w.form->ListView2->count(), 1);
+        QCOMPARE(w.form->ListView2->text(1), order);
+        QCOMPARE(w.form->ListView3->count(), 2);
+        QVERIFY(w.form->ListView3->text(1).startsWith(wrongType + " - "));
+        QVERIFY(w.form->ListView3->text(1).contains("'forty-two' is not a valid value"));
+        QVERIFY(w.form->ListView3->text(2).contains("No matching global declaration"));
+        QCOMPARE(w.env.platform.messageTexts(), QStringList({"Done."}));
+
+        // The next plain run is the plain check again.
+        QTest::mouseClick(w.form->PushButton4, Qt::LeftButton);
+        QCOMPARE(w.form->ListView2->count(), 3);
+        QCOMPARE(w.form->ListView3->count(), 0);
+
+        // RELAX NG, chosen by the file's extension, from a row's menu.
+        w.form->ListView1->clear();
+        w.form->ListView1->appendAll({schemaFile("cases/address/valid-book.xml"),
+                                      schemaFile("cases/address/invalid-wrong-root.xml")});
+        w.env.platform.openAnswers.push_back({schemaFile("address.rng")});
+        QCOMPARE(w.rightClick(w.form->ListView1, 1, kAgainstSchema), kInputItems);
+        QCOMPARE(w.form->ListView2->count(), 1);
+        QCOMPARE(w.form->ListView3->count(), 1);
+        QVERIFY(w.env.platform.unexpected.isEmpty());
+    }
+
+    void aSchemaThatCannotBeUsedChangesNothing() {
+        CheckedWindow w;
+        const QStringList valid = {w.form->ListView2->text(1)};
+        const QString invalid = w.form->ListView3->text(1);
+        w.env.platform.openAnswers.push_back({schemaFile("broken.xsd")});
+        w.rightClick(w.form->ListView1, 1, kAgainstSchema);
+        const QList<PlatformCall> boxes = w.callsOf("message");
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].text.contains("broken.xsd:3: element decl. 'a'"),
+                 qPrintable(boxes[0].text));
+        QCOMPARE(boxes[0].icon, MessageIcon::Exclamation);
+        QCOMPARE(w.form->ListView2->count(), 1);
+        QCOMPARE(w.form->ListView2->text(1), valid.front());
+        QCOMPARE(w.form->ListView3->text(1), invalid);
+        // Cancel in the dialog: nothing at all.
+        w.env.platform.calls.clear();
+        w.env.platform.openAnswers.push_back({});
+        w.rightClick(w.form->ListView1, 1, kAgainstSchema);
+        QCOMPARE(w.callsOf("message").size(), 0);
+        QCOMPARE(w.form->ListView3->text(1), invalid);
+    }
+
+    void checkingWithTheDocumentsOwnSchemas() {
+        CheckedWindow w;
+        w.form->ListView1->clear();
+        const QStringList files = {schemaFile("hints/relative.xml"),
+                                   schemaFile("hints/relative-invalid.xml"),
+                                   schemaFile("hints/remote.xml"), schemaFile("hints/none.xml")};
+        w.form->ListView1->appendAll(files);
+        w.rightClick(w.form->ListView1, 2, kOwnSchemas);
+        QCOMPARE(w.form->ListView2->count(), 2);
+        QCOMPARE(w.form->ListView2->text(1), files[0]);
+        QCOMPARE(w.form->ListView2->text(2), files[3]);
+        QCOMPARE(w.form->ListView3->count(), 2);
+        QVERIFY(w.form->ListView3->text(2).contains("could not be loaded offline"));
+        QCOMPARE(w.env.platform.messageTexts(), QStringList({"Done."}));
+        QCOMPARE(w.callsOf("open").size(), 0);
     }
 
     void caretLines() {

@@ -1,9 +1,14 @@
 // Checking single files on disk: verdicts, the report's fields, and the report text.
 
 #include "check/ParserMemory.h"
+#include "check/SchemaCheck.h"
 #include "check/XmlCheck.h"
+#include "check/XmlErrorCapture.h"
 #include "tests/support/GeneratedDocuments.h"
 #include "tests/support/TestEnv.h"
+
+#include <libxml/xmlerror.h>
+#include <libxml/xmlschemas.h>
 
 #include <QDir>
 #include <QProcess>
@@ -49,6 +54,18 @@ QByteArray nested(int depth) {
     return QByteArray("<a>").repeated(depth) + QByteArray("</a>").repeated(depth);
 }
 
+QString schemaFile(const QString& name) {
+    return QStringLiteral(BRELLIX_SOURCE_DIR "/tests/schemas/") + name;
+}
+
+// Sets the schema for checks on this thread while it lives.
+struct SchemaForThisThread {
+    explicit SchemaForThisThread(std::shared_ptr<const SchemaSet> set) {
+        SetSchemaPerCheck(std::move(set));
+    }
+    ~SchemaForThisThread() { SetSchemaPerCheck(nullptr); }
+};
+
 QByteArray billionLaughs() {
     QByteArray dtd = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n<!ENTITY lol0 \"lol\">\n";
     for (int i = 1; i <= 10; ++i)
@@ -72,7 +89,10 @@ private slots:
                   "<?xml version=\"1.0\"?>\n<catalog "
                   "xmlns=\"urn:oasis:names:tc:entity:xmlns:xml:catalog\">\n"
                   "<public publicId=\"-//Brellix//DTD Test//EN\" uri=\"file://" +
-                      QFile::encodeName(env.path("catalogued.dtd")) + "\"/>\n</catalog>\n");
+                      QFile::encodeName(env.path("catalogued.dtd")) +
+                      "\"/>\n<uri name=\"http://schemas.example.com/catalogued/note.xsd\" "
+                      "uri=\"file://" +
+                      QFile::encodeName(schemaFile("note.xsd")) + "\"/>\n</catalog>\n");
         qputenv("XML_CATALOG_FILES", QFile::encodeName(env.path("catalog.xml")));
         InitXmlChecking();
         InitXmlChecking();  // a second call changes nothing
@@ -226,24 +246,41 @@ private slots:
     // Blanks between elements make no text when nothing validates them, but where a DTD
     // applies they count: a standalone document may not have blanks in element content that
     // is declared outside it, nor an EMPTY element any content at all.
+    // Also with a schema in the same parse: its handlers must not take the blanks from the DTD.
     void blanksCountWhereValidationSeesThem() {
         env.write("blanks/ext.dtd", kExternalDtd);
-        const QByteArray body = "<a>\n  <b/>\n</a>\n";
-        const QByteArray doctype = "<!DOCTYPE a SYSTEM \"ext.dtd\">\n";
-        QVERIFY(
-            CheckXmlFile(env.write("blanks/plain.xml", "<?xml version=\"1.0\"?>\n" + body)).loaded);
-        QVERIFY(CheckXmlFile(env.write("blanks/valid.xml", doctype + body)).loaded);
-        const CheckResult standalone = CheckXmlFile(
-            env.write("blanks/standalone.xml",
-                      "<?xml version=\"1.0\" standalone=\"yes\"?>\n" + doctype + body));
-        QVERIFY(!standalone.loaded);
-        QCOMPARE(standalone.error.errorCode, 532);
-        QVERIFY2(standalone.error.reason.contains("white spaces"),
-                 qPrintable(standalone.error.reason));
-        const CheckResult empty =
-            CheckXmlFile(env.write("blanks/empty.xml", doctype + "<a>\n  <b> </b>\n</a>\n"));
-        QVERIFY(!empty.loaded);
-        QCOMPARE(empty.error.line, 3);
+        const QString xsd = env.write(
+            "blanks/ab.xsd",
+            "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'><xs:element name='a'>"
+            "<xs:complexType><xs:sequence><xs:element name='b'><xs:complexType/></xs:element>"
+            "</xs:sequence></xs:complexType></xs:element></xs:schema>");
+        const QString rng =
+            env.write("blanks/ab.rng",
+                      "<element name='a' xmlns='http://relaxng.org/ns/structure/1.0'>"
+                      "<element name='b'><empty/></element></element>");
+        const std::shared_ptr<const SchemaSet> schemas[] = {
+            nullptr, SchemaSet::compile(SchemaLanguage::XmlSchema, xsd, nullptr),
+            SchemaSet::compile(SchemaLanguage::RelaxNg, rng, nullptr)};
+        for (const auto& schema : schemas) {
+            SchemaForThisThread use(schema);
+            const QByteArray body = "<a>\n  <b/>\n</a>\n";
+            const QByteArray doctype = "<!DOCTYPE a SYSTEM \"ext.dtd\">\n";
+            QVERIFY(CheckXmlFile(env.write("blanks/plain.xml", "<?xml version=\"1.0\"?>\n" + body))
+                        .loaded);
+            QVERIFY(CheckXmlFile(env.write("blanks/valid.xml", doctype + body)).loaded);
+            const CheckResult standalone = CheckXmlFile(
+                env.write("blanks/standalone.xml",
+                          "<?xml version=\"1.0\" standalone=\"yes\"?>\n" + doctype + body));
+            QVERIFY(!standalone.loaded);
+            QCOMPARE(standalone.error.errorCode, 532);
+            QVERIFY2(standalone.error.reason.contains("white spaces"),
+                     qPrintable(standalone.error.reason));
+            const CheckResult empty =
+                CheckXmlFile(env.write("blanks/empty.xml", doctype + "<a>\n  <b> </b>\n</a>\n"));
+            QVERIFY(!empty.loaded);
+            QCOMPARE(empty.error.line, 3);
+            QVERIFY(empty.error.reason.contains("EMPTY"));  // the DTD's error, not the schema's
+        }
     }
 
     void unavailableDtdFailsAndSaysWhy() {
@@ -511,6 +548,249 @@ private slots:
                 results << CheckXmlFile(f);
             return results;
         };
+        std::vector<std::future<QList<CheckResult>>> workers;
+        for (int t = 0; t < 4; ++t)
+            workers.push_back(std::async(std::launch::async, checkAll));
+        for (auto& w : workers) {
+            const QList<CheckResult> results = w.get();
+            for (qsizetype i = 0; i < files.size(); ++i) {
+                QCOMPARE(results[i].loaded, sequential[i].loaded);
+                QCOMPARE(results[i].error, sequential[i].error);
+            }
+        }
+    }
+
+    // Each case's name says the verdict: valid-* or invalid-*, against its folder's schema.
+    void schemaVerdictsOfTheCaseSet_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("schema");
+        QTest::addColumn<bool>("valid");
+        const QList<QPair<QString, QString>> folders{{"order", "order.xsd"},
+                                                     {"person", "person-redefined.xsd"},
+                                                     {"note", "note.xsd"},
+                                                     {"note", "note.rng"},
+                                                     {"address", "address.rng"}};
+        for (const auto& [folder, schema] : folders) {
+            const QDir dir(schemaFile("cases/" + folder));
+            for (const QString& name : dir.entryList({"*.xml"}, QDir::Files, QDir::Name))
+                QTest::newRow(qPrintable(schema + "/" + name))
+                    << dir.filePath(name) << schema << name.startsWith("valid-");
+        }
+    }
+    void schemaVerdictsOfTheCaseSet() {
+        QFETCH(QString, file);
+        QFETCH(QString, schema);
+        QFETCH(bool, valid);
+        ParseErrorReport why;
+        const auto set = SchemaSet::compile(
+            schema.endsWith(".rng") ? SchemaLanguage::RelaxNg : SchemaLanguage::XmlSchema,
+            schemaFile(schema), &why);
+        QVERIFY2(set, qPrintable(SchemaErrorText(why)));
+        SchemaForThisThread use(set);
+        const CheckResult result = CheckXmlFile(file);
+        QCOMPARE(result.failedStep, 0);
+        QVERIFY2(result.loaded == valid, qPrintable(result.error.reason));
+        if (!valid) {
+            QCOMPARE(result.error.url, file);
+            QVERIFY(result.error.line > 0);
+            QVERIFY(result.error.reason.endsWith("\r\n"));
+        }
+        // Without the schema every case loads: the schema alone decides.
+        SetSchemaPerCheck(nullptr);
+        QVERIFY(CheckXmlFile(file).loaded);
+    }
+
+    void schemaErrorReportAndOrder() {
+        const auto set =
+            SchemaSet::compile(SchemaLanguage::XmlSchema, schemaFile("order.xsd"), nullptr);
+        QVERIFY(set);
+        SchemaForThisThread use(set);
+        const QString file = schemaFile("cases/order/invalid-type-int.xml");
+        const CheckResult result = CheckXmlFile(file);
+        QVERIFY(!result.loaded);
+        const QByteArray bytes = [&] {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        ParseErrorReport expected;
+        expected.errorCode = XML_SCHEMAV_CVC_DATATYPE_VALID_1_2_1;
+        expected.url = file;
+        expected.reason =
+            "Element '{urn:example:order}id': 'forty-two' is not a valid value of "
+            "the atomic type 'xs:int'.\r\n";
+        expected.srcText = "  <id>forty-two</id>";
+        expected.line = 3;
+        expected.linepos = 21;  // just after the end tag, where the value was complete
+        expected.filepos = static_cast<int>(bytes.indexOf("</id>") + 5);
+        QCOMPARE(result.error, expected);
+
+        // The parser's own error comes first and stays as it is without a schema.
+        const QByteArray broken = "<order xmlns='urn:example:order'><id>x</id><oops></order>";
+        const CheckResult withSchema = CheckXmlBytes(broken, env.path("broken.xml"));
+        SetSchemaPerCheck(nullptr);
+        const CheckResult without = CheckXmlBytes(broken, env.path("broken.xml"));
+        QVERIFY(!without.loaded);
+        QCOMPARE(withSchema.error, without.error);
+
+        // All errors: the schema's, in order, up to the count asked for.
+        SetSchemaPerCheck(set);
+        SetErrorsPerCheck(5);
+        const CheckResult all = CheckXmlBytes(
+            "<order xmlns='urn:example:order'><id>x</id><customer>bad</customer>"
+            "<item sku='A' quantity='0'/><card/></order>",
+            env.path("many.xml"));
+        SetErrorsPerCheck(1);
+        QVERIFY(!all.loaded);
+        QCOMPARE(all.laterErrors.size(), std::size_t{4});
+        QVERIFY(all.error.reason.contains("'x'"));
+        QVERIFY(all.laterErrors[0].reason.contains("pattern"));
+    }
+
+    // A schema is read as a DTD is: local regular files and the catalog, nothing else.
+    void schemasThatCannotBeUsed_data() {
+        QTest::addColumn<QString>("schema");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("undefined type") << schemaFile("broken.xsd")
+                                        << "broken.xsd:3: element decl. 'a', attribute 'type': "
+                                           "The QName value 'undefinedType' does not resolve";
+        QTest::newRow("remote include")
+            << schemaFile("hostile/remote-include.xsd")
+            << "failed to load the schema \"http://schemas.example.com/types.xsd\" that";
+        QTest::newRow("missing file") << env.path("none.xsd") << "No such file";
+        QTest::newRow("device") << "/dev/zero"
+                                << "/dev/zero: failed to load the schema \"/dev/zero\": it is a "
+                                   "device, not a regular file";
+        QTest::newRow("deep") << env.write("deep.xsd",
+                                           QByteArray("<xs:schema xmlns:xs='http://www.w3.org/"
+                                                      "2001/XMLSchema'>") +
+                                               nested(5000) + "</xs:schema>")
+                              << "nests elements more than 1000 deep";
+        QTest::newRow("not xml") << env.write("text.xsd", "no schema at all") << "text.xsd:1:";
+        QFile huge(
+            env.write("huge.xsd", "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'>"));
+        QVERIFY(huge.resize(qint64{65} << 20));  // sparse: no disk needed
+        QTest::newRow("huge") << huge.fileName() << "is larger than 64 MB";
+    }
+    void schemasThatCannotBeUsed() {
+        QFETCH(QString, schema);
+        QFETCH(QString, message);
+        ParseErrorReport why;
+        QVERIFY(!SchemaSet::compile(SchemaLanguage::XmlSchema, schema, &why));
+        QVERIFY2(SchemaErrorText(why).contains(message), qPrintable(SchemaErrorText(why)));
+    }
+
+    void hostileSchemasEndWithoutHanging() {
+        ParseErrorReport why;
+        // A FIFO would block a reader that waits for a writer.
+        const QString fifo = env.path("schema.fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QVERIFY(!SchemaSet::compile(SchemaLanguage::XmlSchema, fifo, &why));
+        QVERIFY(why.reason.contains("FIFO"));
+        QVERIFY(!SchemaSet::compile(SchemaLanguage::RelaxNg,
+                                    schemaFile("hostile/missing-include.rng"), &why));
+        QVERIFY(why.reason.contains("no-such-grammar.rng"));
+        // Schemas that include each other are read once each, and compile.
+        const auto loop =
+            SchemaSet::compile(SchemaLanguage::XmlSchema, schemaFile("hostile/loop-a.xsd"), &why);
+        QVERIFY2(loop, qPrintable(SchemaErrorText(why)));
+        SchemaForThisThread use(loop);
+        QVERIFY(CheckXmlBytes("<a>x</a>", env.path("a.xml")).loaded);
+        QVERIFY(!CheckXmlBytes("<b/>", env.path("b.xml")).loaded);
+    }
+
+    // The compiler's own reads of included schemas go through the check's entity loader, which
+    // refuses the network: the look through the includes is not the only guard.
+    void schemaCompilerReadsThroughTheEntityLoader() {
+        XmlErrorCapture capture;
+        capture.keepNoContexts();
+        xmlSchemaParserCtxtPtr parser = xmlSchemaNewParserCtxt(
+            QFile::encodeName(schemaFile("hostile/remote-include.xsd")).constData());
+        QVERIFY(parser != nullptr);
+        xmlSchemaPtr schema = xmlSchemaParse(parser);
+        xmlSchemaFreeParserCtxt(parser);
+        if (schema != nullptr)
+            xmlSchemaFree(schema);
+        QVERIFY(capture.hasError());
+        QCOMPARE(capture.report().errorCode, int(XML_IO_NETWORK_ATTEMPT));
+        QVERIFY(capture.report().reason.contains("http://schemas.example.com/types.xsd"));
+    }
+
+    void documentsOwnSchemas_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("two namespaces") << "two-namespaces.xml" << true << "";
+        QTest::newRow("two namespaces, invalid")
+            << "two-namespaces-invalid.xml" << false << "{urn:example:person}middle";
+        QTest::newRow("relative") << "relative.xml" << true << "";
+        QTest::newRow("relative, invalid") << "relative-invalid.xml" << false << "minLength";
+        QTest::newRow("names none") << "none.xml" << true << "";
+        QTest::newRow("remote, not in the catalog")
+            << "remote.xml" << false
+            << "failed to load the schema \"http://schemas.example.com/note.xsd\" that the "
+               "document names: it could not be loaded offline (the XML catalog has no local "
+               "copy of it, and nothing is loaded from the network)";
+        QTest::newRow("missing") << "missing.xml" << false
+                                 << "\"missing-note.xsd\" that the document names: it could not "
+                                    "be loaded offline (No such file or directory)";
+    }
+    void documentsOwnSchemas() {
+        QFETCH(QString, file);
+        QFETCH(bool, valid);
+        QFETCH(QString, reason);
+        SchemaForThisThread use(SchemaSet::documentHints());
+        const CheckResult result = CheckXmlFile(schemaFile("hints/" + file));
+        QVERIFY2(result.loaded == valid, qPrintable(result.error.reason));
+        QVERIFY2(result.error.reason.contains(reason), qPrintable(result.error.reason));
+        if (reason.contains("offline"))
+            QCOMPARE(result.error.line, 3);  // at the root element that names the schema
+    }
+
+    void documentsOwnSchemaThroughTheCatalog() {
+        const auto hints = SchemaSet::documentHints();
+        SchemaForThisThread use(hints);
+        const QByteArray note =
+            "<note xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+            "xsi:noNamespaceSchemaLocation='http://schemas.example.com/catalogued/note.xsd'>"
+            "<to>%1</to></note>";
+        QVERIFY(CheckXmlBytes(QByteArray(note).replace("%1", "Bob"), env.path("n1.xml")).loaded);
+        const CheckResult empty =
+            CheckXmlBytes(QByteArray(note).replace("%1", ""), env.path("n2.xml"));
+        QVERIFY(!empty.loaded);
+        QVERIFY(empty.error.reason.contains("minLength"));
+        // A schema the document names that does not compile makes the document invalid.
+        const QString broken = schemaFile("broken.xsd");
+        const CheckResult uncompiled = CheckXmlBytes(
+            "<a xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+            "xsi:noNamespaceSchemaLocation='" +
+                QFile::encodeName(broken) + "'/>",
+            env.path("n3.xml"));
+        QVERIFY(!uncompiled.loaded);
+        QVERIFY2(uncompiled.error.reason.contains("does not compile: " + broken + ":3:"),
+                 qPrintable(uncompiled.error.reason));
+    }
+
+    void schemaChecksOnThreadsAgree() {
+        const auto set =
+            SchemaSet::compile(SchemaLanguage::RelaxNg, schemaFile("address.rng"), nullptr);
+        const auto xsd =
+            SchemaSet::compile(SchemaLanguage::XmlSchema, schemaFile("order.xsd"), nullptr);
+        QVERIFY(set && xsd);
+        QStringList files;
+        for (const char* folder : {"address", "order"})
+            for (const QString& name :
+                 QDir(schemaFile(QString("cases/") + folder)).entryList({"*.xml"}))
+                files << schemaFile(QString("cases/") + folder + "/" + name);
+        const auto checkAll = [&] {
+            QList<CheckResult> results;
+            for (const QString& f : files) {
+                SetSchemaPerCheck(f.contains("/address/") ? set : xsd);
+                results << CheckXmlFile(f);
+            }
+            SetSchemaPerCheck(nullptr);
+            return results;
+        };
+        const QList<CheckResult> sequential = checkAll();
         std::vector<std::future<QList<CheckResult>>> workers;
         for (int t = 0; t < 4; ++t)
             workers.push_back(std::async(std::launch::async, checkAll));
