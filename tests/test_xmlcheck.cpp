@@ -504,6 +504,25 @@ private slots:
         QFile::remove(env.path("run.xml"));
     }
 
+    void nothingOfOneCheckReachesTheNext() {
+        // Whatever a check keeps between files must not change another file's verdict: an
+        // entity or an ID of one file is unknown in the next, and a DTD edited between two
+        // checks is read again.
+        const QString first = env.write(
+            "one/first.xml", "<!DOCTYPE a [<!ENTITY e 'x'><!ELEMENT a (#PCDATA)>]><a>&e;</a>");
+        const QString second =
+            env.write("one/second.xml", "<!DOCTYPE a [<!ELEMENT a (#PCDATA)>]><a>&e;</a>");
+        const QString doc = env.write("one/doc.xml", "<!DOCTYPE a SYSTEM 'one.dtd'><a><b/></a>");
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(CheckXmlFile(first).loaded);
+            QCOMPARE(CheckXmlFile(second).error.errorCode, 26);  // XML_ERR_UNDECLARED_ENTITY
+            env.write("one/one.dtd", "<!ELEMENT a (b)><!ELEMENT b EMPTY>");
+            QVERIFY(CheckXmlFile(doc).loaded);
+            env.write("one/one.dtd", "<!ELEMENT a (c)><!ELEMENT b EMPTY><!ELEMENT c EMPTY>");
+            QCOMPARE(CheckXmlFile(doc).error.errorCode, 504);  // XML_DTD_CONTENT_MODEL
+        }
+    }
+
     void documentsBeyondTheTreeLimitAreChecked() {
         // A valid document whose tree would take far more than the memory limit for one file
         // is valid; an error in its last record is reported at its true line.
