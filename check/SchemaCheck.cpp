@@ -866,9 +866,10 @@ void SchemaValidation::State::startFromHints(int attributeCount, const xmlChar**
                    0);
             return;
         }
+        const QByteArray& space = ns;  // (clang 14 lets no lambda capture a structured binding)
         if (std::none_of(locations.begin(), locations.end(),
-                         [&](const auto& l) { return l.first == ns; }))
-            locations.emplace_back(ns, address);
+                         [&space](const auto& l) { return l.first == space; }))
+            locations.emplace_back(space, address);
     }
     std::sort(locations.begin(), locations.end());
     compiled = set->forLocations(locations);
