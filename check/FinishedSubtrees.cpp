@@ -245,7 +245,6 @@ struct FinishedSubtrees::OpenElement {
     bool hadContent = false;           // Empty
     bool nonText = false;              // Text
     std::vector<std::string> strayed;  // Mixed: children not in the list, in order
-    std::size_t strayedBeyond = 0;     // Mixed: how many more, not kept
     std::unique_ptr<xmlRegExecCtxt, RegexpExecFree> exec;  // Children
     int verdict = 1;                                       // Children: the model's answer so far
     bool stopped = false;                                  // Children: text where none may be
@@ -316,8 +315,6 @@ void FinishedSubtrees::OpenElement::take(xmlNodePtr child) {
             if (child->type == XML_ELEMENT_NODE && !mixedAllowsChild(declaration->content, child)) {
                 if (strayed.size() < kStrayedKept)
                     strayed.emplace_back(reinterpret_cast<const char*>(child->name));
-                else
-                    ++strayedBeyond;
             }
             break;
         case Kind::Children:

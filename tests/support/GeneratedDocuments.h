@@ -13,7 +13,7 @@
 
 class GeneratedDocuments {
 public:
-    explicit GeneratedDocuments(std::uint32_t seed) : state_(seed) {}
+    explicit GeneratedDocuments(std::uint32_t start) : random_(start) {}
 
     // The external subset that the document last made may name as "ext.dtd"; write it beside
     // the document before checking it.
@@ -51,8 +51,8 @@ private:
     static constexpr int kNames = 6;
 
     std::uint32_t nextRandom() {
-        state_ = state_ * 1664525u + 1013904223u;
-        return state_ >> 8;
+        random_ = random_ * 1664525u + 1013904223u;
+        return random_ >> 8;
     }
     int pick(int n) { return n <= 0 ? 0 : static_cast<int>(nextRandom() % unsigned(n)); }
     bool chance(int oneIn) { return pick(oneIn) == 0; }
@@ -227,7 +227,7 @@ private:
         out += "</" + tag + ">";
     }
 
-    std::uint32_t state_;
+    std::uint32_t random_;
     bool lawful_ = false;
     bool undeclared_ = false;
     int nextId_ = 0;
