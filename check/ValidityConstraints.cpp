@@ -409,16 +409,8 @@ struct ValidityHooks {
             try {
                 self->known_.clear();
                 Self::Element& declared = self->elements_[text(element)];
-                const QByteArray attribute = text(name);
                 // The first declaration of an attribute binds; later ones are ignored.
-                const bool again =
-                    std::any_of(declared.attributes.begin(), declared.attributes.end(),
-                                [&](const Self::Declared& d) { return d.name == attribute; });
-                if (!again) {
-                    const bool external = inExternalMarkup(ctxt);
-                    declared.attributes.push_back({attribute, type, external});
-                    declared.externalTyped |= external && type != XML_ATTRIBUTE_CDATA;
-                }
+                declared.add({text(name), type, inExternalMarkup(ctxt)});
             } catch (...) {
             }
         }
@@ -538,46 +530,66 @@ const ValidityConstraints::Known& ValidityConstraints::known(const unsigned char
 
 namespace {
 
-// The declaration of the attribute `prefix`:`local` (or `local`) among `attributes`.
-template <class Declared>
-const Declared* declaredAs(const std::vector<Declared>& attributes, const xmlChar* prefix,
-                           const xmlChar* local) {
-    const std::size_t prefixLength =
-        prefix != nullptr ? std::strlen(reinterpret_cast<const char*>(prefix)) : 0;
-    for (const Declared& d : attributes) {
-        const char* name = d.name.constData();
-        if (prefix != nullptr) {
-            if (std::strncmp(name, reinterpret_cast<const char*>(prefix), prefixLength) != 0 ||
-                name[prefixLength] != ':')
-                continue;
-            name += prefixLength + 1;
-        }
-        if (std::strcmp(name, reinterpret_cast<const char*>(local)) == 0)
-            return &d;
-    }
-    return nullptr;
-}
+// Up to this many declared attributes, a look-up compares names one by one.
+constexpr std::size_t kIndexedFrom = 16;
 
-template <class Declared>
-const Declared* declaredAs(const std::vector<Declared>& attributes, QByteArrayView name) {
+}  // namespace
+
+const ValidityConstraints::Declared* ValidityConstraints::Element::find(QByteArrayView name) const {
+    if (attributes.size() > kIndexedFrom) {
+        const auto at = index.constFind(QByteArray::fromRawData(name.data(), name.size()));
+        return at != index.constEnd() ? &attributes[std::size_t(at.value())] : nullptr;
+    }
     for (const Declared& d : attributes)
         if (d.name == name)
             return &d;
     return nullptr;
 }
 
-}  // namespace
+const ValidityConstraints::Declared* ValidityConstraints::Element::find(
+    const unsigned char* prefix, const unsigned char* local) const {
+    const auto* localName = reinterpret_cast<const char*>(local);
+    if (prefix == nullptr)
+        return find(QByteArrayView(localName));
+    const auto* prefixName = reinterpret_cast<const char*>(prefix);
+    if (attributes.size() > kIndexedFrom)
+        return find(QByteArrayView(QByteArray(prefixName) + ':' + localName));
+    const std::size_t prefixLength = std::strlen(prefixName);
+    for (const Declared& d : attributes) {
+        const char* name = d.name.constData();
+        if (std::strncmp(name, prefixName, prefixLength) == 0 && name[prefixLength] == ':' &&
+            std::strcmp(name + prefixLength + 1, localName) == 0)
+            return &d;
+    }
+    return nullptr;
+}
+
+bool ValidityConstraints::Element::add(Declared declared) {
+    if (find(QByteArrayView(declared.name)) != nullptr)
+        return false;
+    attributes.push_back(std::move(declared));
+    if (attributes.size() == kIndexedFrom + 1) {
+        for (std::size_t i = 0; i < attributes.size(); ++i)
+            index.insert(attributes[i].name, int(i));
+    } else if (attributes.size() > kIndexedFrom) {
+        index.insert(attributes.back().name, int(attributes.size() - 1));
+    }
+    const Declared& added = attributes.back();
+    externalTyped |= added.external && added.type != XML_ATTRIBUTE_CDATA;
+    nameValued |= isNameValued(added.type);
+    return true;
+}
 
 void ValidityConstraints::checkStartTag(_xmlParserCtxt* ctxt, const Known& known, int attributes,
                                         int defaulted, const unsigned char** values) {
     if (hasFinding_)
         return;  // only the first finding is reported
     const QByteArray& element = known.name;
-    const std::vector<Declared>& declaredHere = known.element->attributes;
+    const Element& declaredHere = *known.element;
     const int specified = attributes - defaulted;
-    for (int i = 0; i < attributes && !declaredHere.empty(); ++i) {
+    for (int i = 0; i < attributes && declaredHere.nameValued; ++i) {
         const xmlChar** attribute = values + 5 * i;
-        const Declared* declaration = declaredAs(declaredHere, attribute[1], attribute[0]);
+        const Declared* declaration = declaredHere.find(attribute[1], attribute[0]);
         if (declaration == nullptr || !isNameValued(declaration->type))
             continue;
         if (std::memchr(attribute[3], ':', attribute[4] - attribute[3]) == nullptr && i < specified)
@@ -600,7 +612,7 @@ void ValidityConstraints::checkStartTag(_xmlParserCtxt* ctxt, const Known& known
         return;
     WrittenAttributes written(ctxt->input);
     for (WrittenAttribute attribute; written.next(attribute);) {
-        const Declared* declaration = declaredAs(declaredHere, attribute.name);
+        const Declared* declaration = declaredHere.find(attribute.name);
         if (attribute.name == "xmlns:xml" && declaration == nullptr)
             found(ctxt, XML_DTD_UNKNOWN_ATTRIBUTE,
                   QStringLiteral("No declaration for attribute xmlns:xml of element %1")

@@ -63,6 +63,15 @@ private:
         bool contentDeclared = false;
         std::vector<Declared> attributes;  // the first declaration of each
         bool externalTyped = false;        // some attribute declared externally is not CDATA
+        bool nameValued = false;           // some attribute is ID, IDREF(S), ENTITY(IES), NOTATION
+        // Where each name stands in `attributes`, once there are more than a few: a DTD may
+        // declare thousands for one element, and each start tag looks up each of its own.
+        QHash<QByteArray, int> index;
+
+        const Declared* find(QByteArrayView name) const;
+        const Declared* find(const unsigned char* prefix, const unsigned char* local) const;
+        // Adds the first declaration of `name`; false if it was declared before.
+        bool add(Declared declared);
     };
     // An element name as the parser gives it (its local name and prefix, interned), with what
     // is declared of it.
