@@ -306,6 +306,15 @@ struct ValidityHooks {
                              int attributes, int defaulted, const xmlChar** values) {
         Self* self = Self::current();
         auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+        if (self != nullptr &&
+            (self->aside_ || (ctxt == self->context_ && !self->rootSeen_ && !self->validating()))) {
+            // The root element of a document that is not validated: nothing in its content
+            // has anything to check here.
+            self->stepAsideFromContent();
+            callStart(self, context, localname, prefix, uri, namespaces, declared, attributes,
+                      defaulted, values);
+            return;
+        }
         // Blanks that go to the same handler as other text are not told apart by the parser
         // (which would look each element up in the DTD): keep it so when it was so before.
         if (self != nullptr && ctxt != nullptr && ctxt->sax != nullptr &&
@@ -358,7 +367,7 @@ struct ValidityHooks {
     static void endElement(void* context, const xmlChar* localname, const xmlChar* prefix,
                            const xmlChar* uri) {
         Self* self = Self::current();
-        if (self != nullptr && !self->open_.empty())
+        if (self != nullptr && !self->aside_ && !self->open_.empty())
             self->open_.pop_back();
         endElementNsSAX2Func next =
             self != nullptr ? self->saved_->endElementNs : xmlSAX2EndElementNs;
@@ -369,7 +378,7 @@ struct ValidityHooks {
     static void characters(void* context, const xmlChar* ch, int len) {
         Self* self = Self::current();
         auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
-        if (self != nullptr && !self->open_.empty() &&
+        if (self != nullptr && !self->aside_ && !self->open_.empty() &&
             self->open_.back().contentType == XML_ELEMENT_TYPE_ELEMENT && len > 0 &&
             isBlank(ch[0]) && ctxt != nullptr && ctxt->input != nullptr &&
             afterBlankReference(ctxt->input->base, ctxt->input->cur))
@@ -495,6 +504,25 @@ ValidityConstraints::~ValidityConstraints() {
         restore(sax->elementDecl, ValidityHooks::elementDecl, saved_->elementDecl);
     }
     tCurrent = previous_;
+}
+
+void ValidityConstraints::stepAsideFromContent() {
+    if (aside_)
+        return;
+    aside_ = true;
+    rootSeen_ = true;
+    open_.clear();
+    // A layer installed on top may still call these hooks (they then only pass the calls on).
+    if (xmlSAXHandlerPtr sax = saved_->sax) {
+        const auto restore = [](auto& slot, auto mine, auto before) {
+            if (slot == mine)
+                slot = before;
+        };
+        restore(sax->startElementNs, ValidityHooks::startElement, saved_->startElementNs);
+        restore(sax->endElementNs, ValidityHooks::endElement, saved_->endElementNs);
+        restore(sax->characters, ValidityHooks::characters, saved_->characters);
+        restore(sax->ignorableWhitespace, ValidityHooks::characters, saved_->characters);
+    }
 }
 
 ValidityConstraints* ValidityConstraints::current() {

@@ -89,6 +89,9 @@ private:
 
     static ValidityConstraints* current();
     bool validating() const;
+    // In a document that is not validated, from its root element on: the content handlers go
+    // out of the chain.
+    void stepAsideFromContent();
     const Known& known(const unsigned char* localname, const unsigned char* prefix);
     // The checks of a start tag of `element`, with its attributes as the parser reports them
     // (the last `defaulted` of them from the DTD's defaults).
@@ -111,6 +114,7 @@ private:
     std::unordered_map<const void*, Known> known_;  // by the address of the local name
     std::vector<Open> open_;
     bool rootSeen_ = false;
+    bool aside_ = false;
     bool hasFinding_ = false;
     ParseErrorReport finding_;
 };
