@@ -82,7 +82,12 @@ long long InputFile::readFile(char* buffer, std::size_t size) {
     for (;;) {
         const ssize_t n = ::read(fd_, buffer, size);
         if (n >= 0) {
-            atEnd_ = n == 0 && size > 0;
+            offset_ += n;
+            // A read that comes short once the file gave all the bytes its size says is at the
+            // end: the read that would return nothing is saved (a file that grew since it was
+            // opened fills the read, and is read on).
+            atEnd_ = (n == 0 && size > 0) ||
+                     (static_cast<std::size_t>(n) < size && size_ > 0 && offset_ == size_);
             return n;
         }
         if (errno != EINTR) {
@@ -119,7 +124,7 @@ QByteArray InputFile::head(std::size_t size) {
     // comes in whole. Kernel files report no size, so at least `size` is asked for.
     if (ahead_.isEmpty() && bytesRead_ == 0 && fd_ >= 0 && !atEnd_) {
         const long long wanted =
-            std::max(static_cast<long long>(size), std::min<long long>(size_, kReadPiece));
+            std::max(static_cast<long long>(size), std::min<long long>(size_ + 1, kReadPiece));
         ahead_.resize(wanted);
         qsizetype got = 0;
         // A read that returns less than asked need not be the end: go on until `size` bytes

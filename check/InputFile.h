@@ -70,6 +70,7 @@ private:
     QString error_;
     QString readError_;
     long long bytesRead_ = 0;
+    long long offset_ = 0;  // where the next read of the file starts
     bool atEnd_ = false;
     // The start of the file, read once for head() and then handed out by read().
     QByteArray ahead_;

@@ -1,5 +1,7 @@
 // Checking single files on disk: verdicts, the report's fields, and the report text.
 
+#include "check/EncodingDeclaration.h"
+#include "check/InputFile.h"
 #include "check/ParserMemory.h"
 #include "check/SchemaCheck.h"
 #include "check/XmlCheck.h"
@@ -364,6 +366,21 @@ private slots:
                 QCOMPARE(fromFile.error.reason, fromBytes.error.reason);
             }
         }
+        // A file that grows after it was opened is read to its new end, not to the size it
+        // had when opened.
+        const QString growing = env.write("sizes/growing.xml", "<r>");
+        InputFile file;
+        QVERIFY(file.open(QFile::encodeName(growing)));
+        QFile more(growing);
+        QVERIFY(more.open(QIODevice::Append));
+        more.write("text</r>");
+        more.close();
+        QCOMPARE(file.head(kEncodingHeadSize), "<r>text</r>");
+        QByteArray read;
+        char piece[4];
+        for (long long n; (n = file.read(piece, sizeof piece)) > 0;)
+            read.append(piece, n);
+        QCOMPARE(read, "<r>text</r>");
     }
 
     void filesThatCannotBeReadAreInvalidAtOnce() {
