@@ -323,15 +323,41 @@ QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Why the file or folder at `path` cannot be read, or nothing.
-std::optional<QString> whyUnreadable(const QString& path, bool folder) {
+// Why the folder at `path` cannot be read, or nothing.
+std::optional<QString> whyFolderUnreadable(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
-                                                (folder ? O_DIRECTORY : 0));
+    const int fd =
+        ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_DIRECTORY);
     if (fd < 0)
         return errno == ENOENT ? QStringLiteral("no such file or folder") : systemError(errno);
     ::close(fd);
     return std::nullopt;
+}
+
+// What a path named on the command line is, from one look at it (a stream: a FIFO, device or
+// socket, read to its end); `error` says why it is missing.
+enum class Named { Missing, Stream, Folder, File };
+
+Named namedKind(const QString& path, int& error) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        error = errno;
+        return Named::Missing;
+    }
+    if (S_ISDIR(info.st_mode))
+        return Named::Folder;
+    return S_ISREG(info.st_mode) ? Named::File : Named::Stream;
+}
+
+// Why a file named on the command line cannot be read (its check would say so too, but a
+// path that cannot be read is trouble for the whole run).
+std::optional<QString> whyFileUnreadable(const QString& path, Named kind, int error) {
+    if (kind == Named::File &&
+        ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK, AT_EACCESS) == 0)
+        return std::nullopt;
+    if (kind == Named::File)
+        error = errno;
+    return error == ENOENT ? QStringLiteral("no such file or folder") : systemError(error);
 }
 
 // The files to check, in the order given: a file as it stands, a folder's files as the folder
@@ -343,20 +369,22 @@ Gathered gatherFiles(const CheckOptions& options, const QStringList& paths, Outp
         err.write(QStringLiteral("brellix-check: cannot read '%1': %2\n").arg(path, why));
     };
     for (const QString& path : paths) {
-        if (path == QLatin1String("-") || IsStreamArgument(path)) {
+        int error = 0;
+        const Named kind = path == QLatin1String("-") ? Named::Stream : namedKind(path, error);
+        if (kind == Named::Stream) {
             gathered.entries.push_back(Entry{path, true, {}, {}});
             continue;
         }
-        if (!IsDirectory(path)) {
+        if (kind != Named::Folder) {
             Entry entry{path, false, {}, {}};
-            if (const std::optional<QString> why = whyUnreadable(path, false)) {
+            if (const std::optional<QString> why = whyFileUnreadable(path, kind, error)) {
                 cannotRead(path, *why);
                 entry.unreadable = *why;
             }
             gathered.entries.push_back(std::move(entry));
             continue;
         }
-        if (const std::optional<QString> why = whyUnreadable(path, true)) {
+        if (const std::optional<QString> why = whyFolderUnreadable(path)) {
             cannotRead(path, *why);
             gathered.entries.push_back(Entry{path, false, *why, unreadableResult(path, *why)});
             continue;

@@ -8,7 +8,6 @@
 #include <libxml/xmlerror.h>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
@@ -46,15 +45,6 @@ private:
 };
 
 }  // namespace
-
-bool IsStreamArgument(const QString& path) {
-    if (path == QLatin1String("-"))
-        return true;
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return false;
-    return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
-}
 
 CheckResult CheckStreamArgument(const QString& path) {
     const bool standardInput = path == QLatin1String("-");

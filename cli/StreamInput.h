@@ -7,10 +7,6 @@
 
 #include <QString>
 
-// True when `path` names standard input or an existing item that is neither a regular file
-// nor a folder (a FIFO, a character or block device).
-bool IsStreamArgument(const QString& path);
-
 // Reads the document from standard input (`path` "-": the address shown is "-", relative
 // references resolve from the working folder) or from the FIFO or device at `path`, and
 // checks it. At most ParserMemoryLimit() bytes are read: a longer input is invalid as too

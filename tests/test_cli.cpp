@@ -16,6 +16,8 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -173,6 +175,10 @@ private slots:
         QCOMPARE(run.status, 2);
         QCOMPARE(run.out, "valid: " + good + "\ninvalid: " + missing + "\ninvalid: " + bad + "\n");
         QCOMPARE(run.err, "brellix-check: cannot read '" + missing + "': no such file or folder\n");
+        // A path through a file: the system's reason.
+        const QString through = good + "/a.xml";
+        QCOMPARE(check({through}).err, "brellix-check: cannot read '" + through + "': " +
+                                           QString::fromLocal8Bit(std::strerror(ENOTDIR)) + "\n");
 
         const Run json = check({"--format", "json", good, missing});
         QCOMPARE(json.status, 2);
