@@ -18,8 +18,10 @@ QString CheckResultRow(const QString& path, const CheckResult& result, bool show
 }
 
 QString ValidateLocation() {
-    return LocationText(QStringLiteral("Brellix"), QStringLiteral("Validate2"),
-                        QStringLiteral("ValidateXML2"));
+    // Every row's filing needs it, and it never changes: composed once (a copy shares it).
+    static const QString location = LocationText(
+        QStringLiteral("Brellix"), QStringLiteral("Validate2"), QStringLiteral("ValidateXML2"));
+    return location;
 }
 
 void FileCheckResult(const QString& path, const CheckResult& result, ResultRowSink& rows,
