@@ -472,6 +472,17 @@ struct ValidityHooks {
     }
 };
 
+namespace {
+
+// Puts `before` back into a handler slot that still holds this check's `mine`.
+template <class Slot>
+void restore(Slot& slot, Slot mine, Slot before) {
+    if (slot == mine)
+        slot = before;
+}
+
+}  // namespace
+
 ValidityConstraints::ValidityConstraints(_xmlParserCtxt* context)
     : previous_(tCurrent), context_(context), saved_(std::make_unique<Saved>()) {
     tCurrent = this;
@@ -490,15 +501,8 @@ ValidityConstraints::ValidityConstraints(_xmlParserCtxt* context)
 ValidityConstraints::~ValidityConstraints() {
     // Puts back each handler that is still this check's (a layer installed later has put its
     // own back before, or keeps it).
+    putBackContentHandlers();
     if (xmlSAXHandlerPtr sax = saved_->sax) {
-        const auto restore = [](auto& slot, auto mine, auto before) {
-            if (slot == mine)
-                slot = before;
-        };
-        restore(sax->startElementNs, ValidityHooks::startElement, saved_->startElementNs);
-        restore(sax->endElementNs, ValidityHooks::endElement, saved_->endElementNs);
-        restore(sax->characters, ValidityHooks::characters, saved_->characters);
-        restore(sax->ignorableWhitespace, ValidityHooks::characters, saved_->characters);
         restore(sax->getEntity, ValidityHooks::getEntity, saved_->getEntity);
         restore(sax->attributeDecl, ValidityHooks::attributeDecl, saved_->attributeDecl);
         restore(sax->elementDecl, ValidityHooks::elementDecl, saved_->elementDecl);
@@ -513,11 +517,11 @@ void ValidityConstraints::stepAsideFromContent() {
     rootSeen_ = true;
     open_.clear();
     // A layer installed on top may still call these hooks (they then only pass the calls on).
+    putBackContentHandlers();
+}
+
+void ValidityConstraints::putBackContentHandlers() {
     if (xmlSAXHandlerPtr sax = saved_->sax) {
-        const auto restore = [](auto& slot, auto mine, auto before) {
-            if (slot == mine)
-                slot = before;
-        };
         restore(sax->startElementNs, ValidityHooks::startElement, saved_->startElementNs);
         restore(sax->endElementNs, ValidityHooks::endElement, saved_->endElementNs);
         restore(sax->characters, ValidityHooks::characters, saved_->characters);

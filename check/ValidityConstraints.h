@@ -92,6 +92,8 @@ private:
     // In a document that is not validated, from its root element on: the content handlers go
     // out of the chain.
     void stepAsideFromContent();
+    // Puts back the element and text handlers that are still this check's.
+    void putBackContentHandlers();
     const Known& known(const unsigned char* localname, const unsigned char* prefix);
     // The checks of a start tag of `element`, with its attributes as the parser reports them
     // (the last `defaulted` of them from the DTD's defaults).

@@ -323,13 +323,18 @@ QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+// The reason shown for a path that cannot be read.
+QString unreadableReason(int error) {
+    return error == ENOENT ? QStringLiteral("no such file or folder") : systemError(error);
+}
+
 // Why the folder at `path` cannot be read, or nothing.
 std::optional<QString> whyFolderUnreadable(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
     const int fd =
         ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_DIRECTORY);
     if (fd < 0)
-        return errno == ENOENT ? QStringLiteral("no such file or folder") : systemError(errno);
+        return unreadableReason(errno);
     ::close(fd);
     return std::nullopt;
 }
@@ -352,12 +357,12 @@ Named namedKind(const QString& path, int& error) {
 // Why a file named on the command line cannot be read (its check would say so too, but a
 // path that cannot be read is trouble for the whole run).
 std::optional<QString> whyFileUnreadable(const QString& path, Named kind, int error) {
-    if (kind == Named::File &&
-        ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK, AT_EACCESS) == 0)
-        return std::nullopt;
-    if (kind == Named::File)
+    if (kind == Named::File) {
+        if (::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK, AT_EACCESS) == 0)
+            return std::nullopt;
         error = errno;
-    return error == ENOENT ? QStringLiteral("no such file or folder") : systemError(error);
+    }
+    return unreadableReason(error);
 }
 
 // The files to check, in the order given: a file as it stands, a folder's files as the folder
