@@ -2,7 +2,7 @@
 // A platform for benchmarks: every box is answered at once (OK / No) and counted, nothing
 // else is ever shown or started.
 
-#include "app/Platform.h"
+#include "Platform.h"
 
 #include <QStringList>
 

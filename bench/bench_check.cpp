@@ -6,11 +6,11 @@
 // BENCH_CHECK1=1 ticks the option, so invalid rows carry the whole report.
 
 #include "BenchPlatform.h"
+#include "FileList.h"
+#include "Form1.h"
 #include "LoopWatch.h"
-#include "app/FileList.h"
-#include "app/Form1.h"
-#include "app/Settings.h"
-#include "app/Widgets.h"
+#include "Settings.h"
+#include "Widgets.h"
 #include "check/XmlCheck.h"
 
 #include <QApplication>

@@ -7,7 +7,7 @@
 
 #include "Corpus.h"
 #include "LoopWatch.h"
-#include "lists/AddFolder.h"
+#include "files/AddFolder.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,9 +19,9 @@
 #include <cstdio>
 
 #ifdef BENCH_WITH_WINDOW
-#include "app/FileList.h"
-#include "app/Form1.h"
-#include "app/Settings.h"
+#include "FileList.h"
+#include "Form1.h"
+#include "Settings.h"
 #include "tests/support/ScriptedPlatform.h"
 #endif
 

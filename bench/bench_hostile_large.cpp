@@ -6,8 +6,8 @@
 //
 // Usage: bench_hostile_large [size in MB, default 1024]
 
-#include "check/ParserMemory.h"
 #include "check/XmlCheck.h"
+#include "parse/ParserMemory.h"
 
 #include <QElapsedTimer>
 #include <QFile>

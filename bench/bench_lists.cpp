@@ -2,9 +2,9 @@
 // the end, selecting, removing, clearing; all with the window shown (offscreen by default).
 
 #include "BenchPlatform.h"
-#include "app/FileList.h"
-#include "app/Form1.h"
-#include "app/Settings.h"
+#include "FileList.h"
+#include "Form1.h"
+#include "Settings.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // Figures for saving a result list and adding files through the open dialog: a list of
 // 100,000 rows saved through the window (one event pump per row), and the file writing alone.
 
-#include "app/FileList.h"
-#include "output/ResultFile.h"
+#include "FileList.h"
+#include "results/ResultFile.h"
 #include "tests/support/TestEnv.h"
 
 #include <QApplication>

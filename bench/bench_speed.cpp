@@ -19,11 +19,11 @@
 // --threads N sets the run's worker threads (default: one per core).
 
 #include "Corpus.h"
+#include "FileList.h"
+#include "Form1.h"
 #include "LoopWatch.h"
-#include "app/FileList.h"
-#include "app/Form1.h"
-#include "app/Settings.h"
-#include "app/Widgets.h"
+#include "Settings.h"
+#include "Widgets.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QApplication>

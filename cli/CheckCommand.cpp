@@ -1,15 +1,15 @@
-#include "cli/CheckCommand.h"
+#include "CheckCommand.h"
 
-#include "check/CheckQueue.h"
-#include "check/ResultRow.h"
-#include "check/SchemaCheck.h"
-#include "cli/Reports.h"
-#include "cli/StreamInput.h"
+#include "Reports.h"
+#include "StreamInput.h"
 #include "common/ErrorReport.h"
 #include "common/LineBreaks.h"
-#include "common/PathUtil.h"
-#include "lists/AddFolder.h"
-#include "output/ResultFile.h"
+#include "files/AddFolder.h"
+#include "files/PathUtil.h"
+#include "results/ResultFile.h"
+#include "results/ResultRow.h"
+#include "running/CheckQueue.h"
+#include "schemas/SchemaCheck.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>

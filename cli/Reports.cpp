@@ -1,4 +1,4 @@
-#include "cli/Reports.h"
+#include "Reports.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

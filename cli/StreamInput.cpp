@@ -1,6 +1,6 @@
-#include "cli/StreamInput.h"
+#include "StreamInput.h"
 
-#include "check/ParserMemory.h"
+#include "parse/ParserMemory.h"
 
 #include <QByteArray>
 #include <QFile>

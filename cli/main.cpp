@@ -1,5 +1,5 @@
+#include "CheckCommand.h"
 #include "check/XmlCheck.h"
-#include "cli/CheckCommand.h"
 
 #include <QCoreApplication>
 

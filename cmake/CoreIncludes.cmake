@@ -1,7 +1,7 @@
-# Keeps the checking core free of the window: a core source that includes a QtGui or QtWidgets
-# header (by its class name or its module path), a header of app/, or a Form1_ handler file
-# fails the build. The compiler alone would not notice, since all of Qt's headers live below
-# one include folder.
+# Keeps the checking core free of the window and its folders in layers: a core source that
+# includes a QtGui or QtWidgets header (by its class name or its module path), or a header of a
+# folder above its own, fails the build (see CheckCoreIncludes.cmake). The window's headers are
+# out of the core's reach already: they are not on its include path.
 function(brellix_check_core_includes target)
     set(forbidden "")
     foreach(module Gui Widgets)
@@ -24,7 +24,7 @@ function(brellix_check_core_includes target)
     set(stamp "${CMAKE_CURRENT_BINARY_DIR}/${target}_includes.stamp")
     add_custom_command(OUTPUT "${stamp}"
         COMMAND ${CMAKE_COMMAND} -DFORBIDDEN=${list_file} "-DSOURCES=${sources}"
-                -DSTAMP=${stamp} -P "${CMAKE_SOURCE_DIR}/cmake/CheckCoreIncludes.cmake"
+                -DSTAMP=${stamp} -DCORE=${CMAKE_SOURCE_DIR}/core -P "${CMAKE_SOURCE_DIR}/cmake/CheckCoreIncludes.cmake"
         DEPENDS ${sources} "${CMAKE_SOURCE_DIR}/cmake/CheckCoreIncludes.cmake"
         COMMENT "Checking that ${target} includes no window header" VERBATIM)
     add_custom_target(${target}_includes DEPENDS "${stamp}")

@@ -4,8 +4,8 @@
 // or an empty text when all held.
 
 #include "check/XmlCheck.h"
-#include "check/XmlErrorCapture.h"
-#include "output/ResultFile.h"
+#include "parse/XmlErrorCapture.h"
+#include "results/ResultFile.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,8 +1,8 @@
 // libFuzzer target: the check of one document, through the same code as the check of a file.
 // The document stands in a folder of its own beside a DTD and an entity it may refer to.
 
-#include "check/ParserMemory.h"
 #include "fuzz/FuzzInputs.h"
+#include "parse/ParserMemory.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 // Filling the input list: "Add XML File(s)" (the open dialog's result turned into input rows),
 // and dropping files and folders onto the input list of the real window.
 
-#include "app/FileList.h"
-#include "common/PathUtil.h"
-#include "lists/OpenDialogResult.h"
+#include "FileList.h"
+#include "files/OpenDialogResult.h"
+#include "files/PathUtil.h"
 #include "tests/support/FolderTree.h"
 #include "tests/support/TestEnv.h"
 

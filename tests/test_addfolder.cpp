@@ -1,7 +1,7 @@
 // "Add All XML File(s) In Folder" in the real window: the questions, the stored answers, the
 // hourglass and the rows a person sees.
 
-#include "app/FileList.h"
+#include "FileList.h"
 #include "tests/support/FolderTree.h"
 #include "tests/support/TestEnv.h"
 

@@ -1,9 +1,9 @@
 // Checking files on worker threads with results taken in queue order, and the worker pool
 // behind the checking run and the command-line checker.
 
-#include "check/CheckQueue.h"
-#include "check/ParserMemory.h"
-#include "check/WorkerPool.h"
+#include "parse/ParserMemory.h"
+#include "running/CheckQueue.h"
+#include "running/WorkerPool.h"
 #include "tests/support/TestEnv.h"
 
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 // "Start Checking" through the real window: the bar, the pointer, the rows and the boxes a
 // person sees during and after a run.
 
-#include "app/FileList.h"
-#include "app/FileListModel.h"
-#include "app/Widgets.h"
+#include "FileList.h"
+#include "FileListModel.h"
+#include "Widgets.h"
 #include "check/XmlCheck.h"
 #include "tests/support/PumpWatcher.h"
 #include "tests/support/TestEnv.h"

@@ -1,7 +1,7 @@
 // brellix-check, run as a separate program the way scripts and CI run it.
 
-#include "app/FileList.h"
-#include "app/Widgets.h"
+#include "FileList.h"
+#include "Widgets.h"
 #include "tests/support/TestEnv.h"
 
 #include <QJsonArray>

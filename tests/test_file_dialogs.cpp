@@ -1,8 +1,8 @@
 // The real open and save dialogs of the desktop platform, answered by typing and clicking as a
 // person would.
 
-#include "app/FileDialogs.h"
-#include "app/Platform.h"
+#include "FileDialogs.h"
+#include "Platform.h"
 #include "tests/support/TestEnv.h"
 
 #include <QAbstractItemView>

@@ -1,9 +1,9 @@
 // The folder walk and the gathering of files, on real folder trees in a temporary folder.
 
 #include "common/ErrorReport.h"
-#include "lists/AddFolder.h"
-#include "lists/FolderListing.h"
-#include "lists/Wildcard.h"
+#include "files/AddFolder.h"
+#include "files/FolderListing.h"
+#include "files/Wildcard.h"
 #include "tests/support/FolderTree.h"
 
 #include <QTemporaryDir>

@@ -3,9 +3,9 @@
 // verdict with a report that says why, in bounded time and memory. The small cases are files
 // in tests/hostile/; the large ones are made here.
 
-#include "check/ParserMemory.h"
 #include "check/XmlCheck.h"
-#include "check/XmlErrorCapture.h"
+#include "parse/ParserMemory.h"
+#include "parse/XmlErrorCapture.h"
 #include "tests/support/TestEnv.h"
 
 #include <QFile>

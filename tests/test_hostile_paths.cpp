@@ -3,7 +3,7 @@
 // no size, and references to other machines, which must never be contacted.
 
 #include "check/XmlCheck.h"
-#include "common/PathUtil.h"
+#include "files/PathUtil.h"
 #include "tests/support/FolderTree.h"
 #include "tests/support/TestEnv.h"
 

@@ -3,8 +3,8 @@
 // invalid list saved. Every file gets one row with a report that says why, the window lets
 // events run between files, and the things that are no files are left out by the scan.
 
-#include "app/FileList.h"
-#include "app/Widgets.h"
+#include "FileList.h"
+#include "Widgets.h"
 #include "check/XmlCheck.h"
 #include "tests/support/FileContent.h"
 #include "tests/support/FolderTree.h"

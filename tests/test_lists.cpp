@@ -1,9 +1,9 @@
 // The three lists: the row model, removal by double-click and Delete, "Clear List", and the
 // rules while the window is busy.
 
-#include "app/FileList.h"
-#include "app/FileListModel.h"
-#include "app/Widgets.h"
+#include "FileList.h"
+#include "FileListModel.h"
+#include "Widgets.h"
 #include "tests/support/TestEnv.h"
 
 #include <QAbstractItemModelTester>

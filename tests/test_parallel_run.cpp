@@ -2,8 +2,8 @@
 // were checked on the window's thread at its turn, whatever the number of workers and whatever
 // the user does meanwhile.
 
-#include "check/CheckQueue.h"
 #include "check/XmlCheck.h"
+#include "running/CheckQueue.h"
 #include "tests/support/PumpWatcher.h"
 #include "tests/support/TestEnv.h"
 

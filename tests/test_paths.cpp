@@ -1,6 +1,6 @@
 // The path and file routines.
 
-#include "common/PathUtil.h"
+#include "files/PathUtil.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,8 +1,8 @@
 // Reordering the input list by dragging a row, as the mouse does it on the list's rows.
 
-#include "app/EdgeScroll.h"
-#include "app/FileList.h"
-#include "app/FileListModel.h"
+#include "EdgeScroll.h"
+#include "FileList.h"
+#include "FileListModel.h"
 #include "tests/support/TestEnv.h"
 
 #include <QDir>

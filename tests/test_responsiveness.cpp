@@ -2,9 +2,9 @@
 // lists that lay out their rows at most once a frame yet are always up to date when asked, and
 // a folder scan that lets events run while it gathers a large tree.
 
-#include "app/FileList.h"
-#include "app/FileListModel.h"
-#include "app/RepaintThrottle.h"
+#include "FileList.h"
+#include "FileListModel.h"
+#include "RepaintThrottle.h"
 #include "tests/support/FolderTree.h"
 #include "tests/support/TestEnv.h"
 

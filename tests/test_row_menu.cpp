@@ -1,11 +1,11 @@
 // From a failing row to the error: the menu of a row of each list, the report window, opening
 // the file at its error line, and copying rows, through the real window.
 
-#include "app/FileList.h"
-#include "app/FileListModel.h"
-#include "app/ReportWindow.h"
-#include "app/Widgets.h"
-#include "check/ResultRow.h"
+#include "FileList.h"
+#include "FileListModel.h"
+#include "ReportWindow.h"
+#include "Widgets.h"
+#include "results/ResultRow.h"
 #include "tests/support/TestEnv.h"
 
 #include <QContextMenuEvent>

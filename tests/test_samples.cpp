@@ -1,7 +1,7 @@
 // "Load Sample/Example Files": the rows, the question, the editors started, and the sample
 // files themselves.
 
-#include "app/FileList.h"
+#include "FileList.h"
 #include "tests/support/TestEnv.h"
 
 #include <QFile>

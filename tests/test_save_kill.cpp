@@ -4,7 +4,7 @@
 // The program that is killed is this test itself, started again as a helper that saves a
 // large list through ResultFileWriter, the routine behind "Save Results".
 
-#include "output/ResultFile.h"
+#include "results/ResultFile.h"
 #include "tests/support/FileContent.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 // "Save Results" under the valid and the invalid list, through the window, and writing a
 // result file: what it replaces and what it refuses.
 
-#include "app/FileList.h"
+#include "FileList.h"
 #include "common/ErrorReport.h"
-#include "output/ResultFile.h"
+#include "results/ResultFile.h"
 #include "tests/support/FileContent.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestEnv.h"

@@ -1,9 +1,9 @@
 // The error box, the guarded steps, the settings store and the application title.
 
-#include "app/Application.h"
-#include "app/ApplicationError.h"
-#include "app/ApplicationTitle.h"
-#include "app/Settings.h"
+#include "Application.h"
+#include "ApplicationError.h"
+#include "ApplicationTitle.h"
+#include "Settings.h"
 #include "common/LineBreaks.h"
 #include "tests/support/ScriptedPlatform.h"
 

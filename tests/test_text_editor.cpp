@@ -1,7 +1,7 @@
 // Finding the desktop's plain-text editor from the freedesktop.org configuration files.
 
-#include "app/EditorAtLine.h"
-#include "app/TextEditor.h"
+#include "EditorAtLine.h"
+#include "TextEditor.h"
 #include "tests/support/TestEnv.h"
 
 #include <QSet>

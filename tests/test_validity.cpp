@@ -2,8 +2,8 @@
 // its near misses; the base of system identifiers declared in parameter entities; the parser
 // internals the check relies on.
 
-#include "app/FileList.h"
-#include "app/Widgets.h"
+#include "FileList.h"
+#include "Widgets.h"
 #include "check/XmlCheck.h"
 #include "tests/support/TestEnv.h"
 

@@ -1,7 +1,7 @@
 // The main window as a person sees it: controls, start-up, pointers, Help and the option.
 
-#include "app/FileList.h"
-#include "app/Widgets.h"
+#include "FileList.h"
+#include "Widgets.h"
 #include "tests/support/TestEnv.h"
 
 #include <QGroupBox>

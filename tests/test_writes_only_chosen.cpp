@@ -3,11 +3,11 @@
 // and working folder and a copy of the program folder, and every file of them is compared
 // before and after.
 
-#include "app/Application.h"
-#include "app/FileList.h"
-#include "app/Form1.h"
-#include "app/Settings.h"
-#include "app/Widgets.h"
+#include "Application.h"
+#include "FileList.h"
+#include "Form1.h"
+#include "Settings.h"
+#include "Widgets.h"
 #include "check/XmlCheck.h"
 #include "tests/support/FolderTree.h"
 #include "tests/support/ScriptedPlatform.h"

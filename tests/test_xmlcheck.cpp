@@ -1,11 +1,11 @@
 // Checking single files on disk: verdicts, the report's fields, and the report text.
 
-#include "check/EncodingDeclaration.h"
-#include "check/InputFile.h"
-#include "check/ParserMemory.h"
-#include "check/SchemaCheck.h"
 #include "check/XmlCheck.h"
-#include "check/XmlErrorCapture.h"
+#include "parse/EncodingDeclaration.h"
+#include "parse/InputFile.h"
+#include "parse/ParserMemory.h"
+#include "parse/XmlErrorCapture.h"
+#include "schemas/SchemaCheck.h"
 #include "tests/support/GeneratedDocuments.h"
 #include "tests/support/TestEnv.h"
 

@@ -4,9 +4,9 @@
 // verdict: `seen` holds one entry per row shown (the first pump that shows it), and the
 // actions run at the first pump of row n (counted from 1) and at every pump.
 
-#include "app/FileList.h"
-#include "app/Form1.h"
-#include "app/Widgets.h"
+#include "FileList.h"
+#include "Form1.h"
+#include "Widgets.h"
 
 #include <QList>
 #include <QObject>

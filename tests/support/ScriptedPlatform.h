@@ -3,7 +3,7 @@
 // box, dialog and launch it was asked for. A dialog without a scripted answer is recorded as
 // unexpected and answered with Cancel / No, so a test never blocks on a modal box.
 
-#include "app/Platform.h"
+#include "Platform.h"
 
 #include <QList>
 #include <QString>

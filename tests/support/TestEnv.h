@@ -2,8 +2,8 @@
 // What a window test needs around Form1: a scripted platform, a settings store in a temporary
 // file, and a program folder (the build's, or a temporary one the test fills itself).
 
-#include "app/Form1.h"
-#include "app/Settings.h"
+#include "Form1.h"
+#include "Settings.h"
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QString>

@@ -1,0 +1,20 @@
+#pragma once
+// The process-wide set-up of the parser, and the warnings of checks that change no verdict.
+
+#include <QString>
+
+#include <functional>
+
+// Prepares the parser for checking: once per process, on the main thread before any other
+// thread checks a file. Later calls do nothing. Raises the nesting limit and keeps every
+// external definition local (files and the system XML catalog, never the network, regular
+// files only), and counts the parser's memory so that one file cannot take all of it. CheckXmlFile
+// calls it too, so forgetting it costs only the thread guarantee.
+void InitXmlChecking();
+
+// Tells of something the check skipped that changes no verdict but that the user should hear of:
+// an XML catalog entry that names a remote catalog, which is never fetched. Each distinct
+// warning is told once per process, to the handler set last (none at first), on whichever
+// thread met it, so the handler must be safe to call from any thread. nullptr removes it.
+using XmlCheckWarningHandler = std::function<void(const QString& warning)>;
+void SetXmlCheckWarningHandler(XmlCheckWarningHandler handler);

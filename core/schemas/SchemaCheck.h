@@ -1,0 +1,92 @@
+#pragma once
+// Checking documents against schemas besides the parse: one W3C XML Schema or RELAX NG schema
+// compiled once and shared by every thread, or the XML Schemas that each document names itself
+// (xsi:schemaLocation, xsi:noNamespaceSchemaLocation on its root element), compiled once per
+// distinct set of schemas and shared as well. Schemas are read as DTDs are: local files and the
+// XML catalog only, never the network, regular files only. Plain code without widgets.
+//
+// The schema is checked in the same parse as the document (a compiled schema is only read
+// while a document is checked; each check has a validation context of its own). Its errors
+// count only when the document loads otherwise: the parser's own verdict and report come
+// first and stay as they are.
+
+#include "parse/CheckResult.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+struct _xmlParserCtxt;
+
+enum class SchemaLanguage { XmlSchema, RelaxNg };
+
+class SchemaSet {
+public:
+    struct Compiled;
+    struct Hints;
+
+    ~SchemaSet();
+    SchemaSet(const SchemaSet&) = delete;
+    SchemaSet& operator=(const SchemaSet&) = delete;
+
+    // Compiles the schema in `file`. Null when it cannot be read or does not compile; `error`
+    // then holds the first error (the file and line of the schema that holds it, its message).
+    static std::shared_ptr<const SchemaSet> compile(SchemaLanguage language, const QString& file,
+                                                    ParseErrorReport* error);
+    // Each document is checked against the XML Schemas that it names; one that names none is
+    // checked as without a schema.
+    static std::shared_ptr<const SchemaSet> documentHints();
+
+    bool usesHints() const { return hints_ != nullptr; }
+    // The schema given to compile (null with hints).
+    const Compiled* compiled() const { return compiled_.get(); }
+    // With hints: the compiled schema for the locations a document names (namespace, location
+    // pairs resolved to addresses), compiled on first use and then shared. Thread-safe.
+    std::shared_ptr<const Compiled> forLocations(
+        const std::vector<std::pair<QByteArray, QByteArray>>& locations) const;
+
+private:
+    SchemaSet();
+    std::shared_ptr<const Compiled> compiled_;
+    std::unique_ptr<Hints> hints_;
+};
+
+// The schema error as a usage message: "FILE:LINE: MESSAGE" (no line when not known).
+QString SchemaErrorText(const ParseErrorReport& error);
+
+// For the XML check: the schema set that checks on the calling thread use, or null.
+const SchemaSet* SchemaForChecks();
+// True when that set validates against the document's tree (RELAX NG), which must then be kept.
+bool SchemaChecksNeedTree();
+
+// For the XML check: the schema step of one parse. Created after the parser's own handlers are
+// set up and before the parse begins (it chains the handlers it needs, keeping those it finds),
+// and destroyed before the parser context is freed. Does nothing when no schema is set on this
+// thread.
+class SchemaValidation {
+public:
+    // `documentUrl` is the document's address as the parser has it, `shown` how reports name
+    // the document.
+    SchemaValidation(_xmlParserCtxt* context, const QByteArray& documentUrl, const QString& shown);
+    ~SchemaValidation();
+    SchemaValidation(const SchemaValidation&) = delete;
+    SchemaValidation& operator=(const SchemaValidation&) = delete;
+
+    // After a parse that loaded the document: a schema error makes it invalid, with the report
+    // of the first schema error (and the later ones as far as SetErrorsPerCheck allows). True
+    // when it did.
+    bool finish(CheckResult& result);
+
+    // True when the step reads the document's tree: RELAX NG looks at each element's node when
+    // it starts, checks some elements whole at their end (with their subtree), and checks the
+    // whole tree at the document's end when an entity was referred to twice. A parse that frees
+    // finished subtrees must keep them while this is true. An XML Schema needs no tree.
+    bool needsTree() const;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};

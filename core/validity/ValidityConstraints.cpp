@@ -1,0 +1,782 @@
+#include "validity/ValidityConstraints.h"
+
+#include "parse/XmlErrorCapture.h"
+
+#include <libxml/SAX2.h>
+#include <libxml/entities.h>
+#include <libxml/hash.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/valid.h>
+#include <libxml/xmlerror.h>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+namespace {
+
+thread_local ValidityConstraints* tCurrent = nullptr;
+
+// How deep references to entities are followed in the texts the check reads itself (the parser
+// has refused loops and bombs before it reaches the text that holds them).
+constexpr int kMaxEntityDepth = 16;
+
+QByteArray text(const xmlChar* s) {
+    return s != nullptr ? QByteArray(reinterpret_cast<const char*>(s)) : QByteArray();
+}
+
+QByteArray text(const xmlChar* begin, const xmlChar* end) {
+    return QByteArray(reinterpret_cast<const char*>(begin), end - begin);
+}
+
+QByteArray qualified(const xmlChar* prefix, const xmlChar* local) {
+    return prefix != nullptr ? text(prefix) + ':' + text(local) : text(local);
+}
+
+QString shown(const QByteArray& utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+bool isBlank(xmlChar c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isBlankCode(int c) {
+    return c == 0x20 || c == 0x9 || c == 0xA || c == 0xD;
+}
+
+bool isHexDigit(xmlChar c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The character of the character reference at `p` ("&#32;", "&#x9;"), with `after` set past
+// its ";"; -1 when there is none.
+int characterReference(const xmlChar* p, const xmlChar* end, const xmlChar** after) {
+    if (end - p < 4 || p[0] != '&' || p[1] != '#')
+        return -1;
+    const bool hex = p[2] == 'x';
+    const xmlChar* c = p + (hex ? 3 : 2);
+    long value = 0;
+    const xmlChar* digits = c;
+    for (; c < end && (hex ? isHexDigit(*c) : (*c >= '0' && *c <= '9')); ++c) {
+        const int digit = *c <= '9' ? *c - '0' : (*c | 0x20) - 'a' + 10;
+        value = value * (hex ? 16 : 10) + digit;
+        if (value > 0x10FFFF)
+            return -1;
+    }
+    if (c == digits || c >= end || *c != ';')
+        return -1;
+    *after = c + 1;
+    return static_cast<int>(value);
+}
+
+// True when the text just before `cur` (within base..cur) is a character reference to a blank:
+// the parser has just read it.
+bool afterBlankReference(const xmlChar* base, const xmlChar* cur) {
+    if (base == nullptr || cur == nullptr || cur - base < 4 || cur[-1] != ';')
+        return false;
+    const xmlChar* p = cur - 2;
+    while (p > base && isHexDigit(*p))
+        --p;
+    if (p > base && *p == 'x')
+        --p;
+    if (p <= base || *p != '#' || p[-1] != '&')
+        return false;
+    const xmlChar* after = nullptr;
+    return isBlankCode(characterReference(p - 1, cur, &after)) && after == cur;
+}
+
+bool isNameEnd(xmlChar c) {
+    return isBlank(c) || c == '=' || c == '>' || c == '/';
+}
+
+// One attribute of a start tag as written: views into the parser's buffer.
+struct WrittenAttribute {
+    QByteArrayView name;
+    const xmlChar* value = nullptr;  // between the quotes, as written
+    const xmlChar* valueEnd = nullptr;
+};
+
+// Reads the attributes of the start tag that ends at the input's current place (at its ">" or
+// "/>") from the parser's buffer: a "<" can stand in no attribute value, so the nearest one
+// before it opens the tag. The parser keeps the tag in its buffer until its element is
+// reported. Nothing is read when the tag is not found there.
+class WrittenAttributes {
+public:
+    explicit WrittenAttributes(const xmlParserInput* in) {
+        if (in == nullptr || in->base == nullptr || in->cur == nullptr || in->cur <= in->base)
+            return;
+        end_ = in->cur;
+        const xmlChar* p = end_ - 1;
+        while (p > in->base && *p != '<')
+            --p;
+        if (*p != '<')
+            return;
+        for (++p; p < end_ && !isNameEnd(*p); ++p) {
+        }
+        p_ = p;
+    }
+
+    // The next attribute, false after the last.
+    bool next(WrittenAttribute& attribute) {
+        const xmlChar* p = p_;
+        if (p == nullptr)
+            return false;
+        p_ = nullptr;
+        while (p < end_ && isBlank(*p))
+            ++p;
+        const xmlChar* name = p;
+        while (p < end_ && !isNameEnd(*p))
+            ++p;
+        if (p == name)
+            return false;
+        attribute.name = QByteArrayView(name, p - name);
+        while (p < end_ && (isBlank(*p) || *p == '='))
+            ++p;
+        if (p >= end_ || (*p != '"' && *p != '\''))
+            return false;
+        const xmlChar quote = *p++;
+        attribute.value = p;
+        while (p < end_ && *p != quote)
+            ++p;
+        if (p >= end_)
+            return false;
+        attribute.valueEnd = p++;
+        p_ = p;
+        return true;
+    }
+
+private:
+    const xmlChar* p_ = nullptr;  // where the next attribute is read; null: no more
+    const xmlChar* end_ = nullptr;
+};
+
+// Follows the spaces of an attribute value after the normalisation of CDATA attributes:
+// whether the further normalisation of other types (no leading, trailing or doubled spaces)
+// would change it.
+class SpaceRuns {
+public:
+    void add(bool space) {
+        if (space && (!seen_ || lastSpace_))
+            changed_ = true;
+        seen_ = true;
+        lastSpace_ = space;
+    }
+    bool changed() const { return changed_ || lastSpace_; }
+
+private:
+    bool seen_ = false;
+    bool lastSpace_ = false;
+    bool changed_ = false;
+};
+
+bool isPredefined(const QByteArray& name) {
+    return name == "lt" || name == "gt" || name == "amp" || name == "apos" || name == "quot";
+}
+
+// Adds the characters of an attribute value as written (or of the replacement text of an
+// entity it references) to `runs`: a white-space character is a space, a character reference
+// is its character, an entity reference is its replacement text, normalised likewise.
+void addNormalised(xmlDocPtr doc, const xmlChar* p, const xmlChar* end, int depth,
+                   SpaceRuns& runs) {
+    while (p < end) {
+        if (*p == '&') {
+            const xmlChar* after = nullptr;
+            const int c = characterReference(p, end, &after);
+            if (c >= 0) {
+                runs.add(c == 0x20);
+                p = after;
+                continue;
+            }
+            const xmlChar* semicolon = p + 1;
+            while (semicolon < end && *semicolon != ';')
+                ++semicolon;
+            const QByteArray name = text(p + 1, semicolon);
+            p = semicolon < end ? semicolon + 1 : end;
+            xmlEntityPtr entity =
+                isPredefined(name) || depth >= kMaxEntityDepth
+                    ? nullptr
+                    : xmlGetDocEntity(doc, reinterpret_cast<const xmlChar*>(name.constData()));
+            if (entity != nullptr && entity->content != nullptr)
+                addNormalised(doc, entity->content, entity->content + entity->length, depth + 1,
+                              runs);
+            else
+                runs.add(false);
+            continue;
+        }
+        if (*p == '\r' && p + 1 < end && p[1] == '\n')
+            ++p;
+        runs.add(isBlank(*p));
+        ++p;
+    }
+}
+
+bool isNameValued(int type) {
+    return type == XML_ATTRIBUTE_ID || type == XML_ATTRIBUTE_IDREF ||
+           type == XML_ATTRIBUTE_IDREFS || type == XML_ATTRIBUTE_ENTITY ||
+           type == XML_ATTRIBUTE_ENTITIES || type == XML_ATTRIBUTE_NOTATION;
+}
+
+const char* typeName(int type) {
+    switch (type) {
+        case XML_ATTRIBUTE_ID:
+            return "ID";
+        case XML_ATTRIBUTE_IDREF:
+            return "IDREF";
+        case XML_ATTRIBUTE_IDREFS:
+            return "IDREFS";
+        case XML_ATTRIBUTE_ENTITY:
+            return "ENTITY";
+        case XML_ATTRIBUTE_ENTITIES:
+            return "ENTITIES";
+        default:
+            return "NOTATION";
+    }
+}
+
+// The value of xmlValidCtxt::finishDtd in a parser context whose DTD the parser has not yet
+// checked as a whole (XML_CTXT_FINISH_DTD_0, which libxml2 2.9.14 keeps to itself).
+constexpr unsigned kDtdCheckPending = 0xabcd1234;
+
+// The defaults of ENTITY and ENTITIES attributes that the root element does not use. The
+// parser checks every default of these types when it reaches the root element (in
+// xmlValidateDtdFinal, called from xmlSAX2StartElementNs), used or not; hiding a default's
+// value from it for that call is how the check makes it only a use's error. This relies on
+// libxml2 2.9.14's internals (the check runs once, from the start of the root element, and
+// reads xmlAttribute::defaultValue); tests/test_validity.cpp fails if that changes.
+class UnusedEntityDefaults {
+public:
+    UnusedEntityDefaults(xmlDocPtr doc, QByteArray root, QList<QByteArray> used)
+        : root_(std::move(root)), used_(std::move(used)) {
+        for (xmlDtdPtr dtd : {doc->intSubset, doc->extSubset})
+            if (dtd != nullptr && dtd->attributes != nullptr)
+                xmlHashScan(static_cast<xmlHashTablePtr>(dtd->attributes), collect, this);
+        for (auto& [attribute, value] : hidden_)
+            attribute->defaultValue = nullptr;
+    }
+    ~UnusedEntityDefaults() {
+        for (auto& [attribute, value] : hidden_)
+            attribute->defaultValue = value;
+    }
+    UnusedEntityDefaults(const UnusedEntityDefaults&) = delete;
+    UnusedEntityDefaults& operator=(const UnusedEntityDefaults&) = delete;
+
+private:
+    static void collect(void* payload, void* data, const xmlChar*) {
+        auto* attribute = static_cast<xmlAttributePtr>(payload);
+        auto* self = static_cast<UnusedEntityDefaults*>(data);
+        if (attribute == nullptr || attribute->defaultValue == nullptr ||
+            (attribute->atype != XML_ATTRIBUTE_ENTITY &&
+             attribute->atype != XML_ATTRIBUTE_ENTITIES))
+            return;
+        if (text(attribute->elem) == self->root_ &&
+            self->used_.contains(qualified(attribute->prefix, attribute->name)))
+            return;
+        try {
+            self->hidden_.emplace_back(attribute, attribute->defaultValue);
+        } catch (...) {
+            // Out of memory: the default stays visible, as the parser has it.
+        }
+    }
+
+    QByteArray root_;
+    QList<QByteArray> used_;
+    std::vector<std::pair<xmlAttributePtr, const xmlChar*>> hidden_;
+};
+
+}  // namespace
+
+struct ValidityConstraints::Saved {
+    xmlSAXHandlerPtr sax = nullptr;
+    startElementNsSAX2Func startElementNs = nullptr;
+    endElementNsSAX2Func endElementNs = nullptr;
+    charactersSAXFunc characters = nullptr;
+    getEntitySAXFunc getEntity = nullptr;
+    attributeDeclSAXFunc attributeDecl = nullptr;
+    elementDeclSAXFunc elementDecl = nullptr;
+};
+
+struct ValidityHooks {
+    using Self = ValidityConstraints;
+
+    static void startElement(void* context, const xmlChar* localname, const xmlChar* prefix,
+                             const xmlChar* uri, int namespaces, const xmlChar** declared,
+                             int attributes, int defaulted, const xmlChar** values) {
+        Self* self = Self::current();
+        auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+        if (self != nullptr &&
+            (self->aside_ || (ctxt == self->context_ && !self->rootSeen_ && !self->validating()))) {
+            // The root element of a document that is not validated: nothing in its content
+            // has anything to check here.
+            self->stepAsideFromContent();
+            callStart(self, context, localname, prefix, uri, namespaces, declared, attributes,
+                      defaulted, values);
+            return;
+        }
+        // Blanks that go to the same handler as other text are not told apart by the parser
+        // (which would look each element up in the DTD): keep it so when it was so before.
+        if (self != nullptr && ctxt != nullptr && ctxt->sax != nullptr &&
+            ctxt->sax->ignorableWhitespace == self->saved_->characters)
+            ctxt->sax->ignorableWhitespace = characters;
+        if (self == nullptr || !self->validating()) {
+            if (self != nullptr)
+                self->open_.push_back({});
+            callStart(self, context, localname, prefix, uri, namespaces, declared, attributes,
+                      defaulted, values);
+            return;
+        }
+        const Self::Known* element = nullptr;
+        try {
+            element = &self->known(localname, prefix);
+            self->checkStartTag(ctxt, *element, attributes, defaulted, values);
+        } catch (...) {
+            // Out of memory: the parser fails soon after, with its own report.
+        }
+        std::optional<UnusedEntityDefaults> hidden;
+        if (ctxt == self->context_ && !self->rootSeen_) {
+            self->rootSeen_ = true;
+            if (element != nullptr && ctxt->vctxt.finishDtd == kDtdCheckPending) {
+                QList<QByteArray> used;
+                for (int i = attributes - defaulted; i < attributes; ++i)
+                    used.append(qualified(values[5 * i + 1], values[5 * i]));
+                hidden.emplace(ctxt->myDoc, element->name, used);
+            }
+        }
+        callStart(self, context, localname, prefix, uri, namespaces, declared, attributes,
+                  defaulted, values);
+        hidden.reset();
+        if (element != nullptr)
+            self->open_.push_back({element->element->contentType, element->name});
+        else
+            self->open_.push_back({});
+    }
+
+    static void callStart(Self* self, void* context, const xmlChar* localname,
+                          const xmlChar* prefix, const xmlChar* uri, int namespaces,
+                          const xmlChar** declared, int attributes, int defaulted,
+                          const xmlChar** values) {
+        startElementNsSAX2Func next =
+            self != nullptr ? self->saved_->startElementNs : xmlSAX2StartElementNs;
+        if (next != nullptr)
+            next(context, localname, prefix, uri, namespaces, declared, attributes, defaulted,
+                 values);
+    }
+
+    static void endElement(void* context, const xmlChar* localname, const xmlChar* prefix,
+                           const xmlChar* uri) {
+        Self* self = Self::current();
+        if (self != nullptr && !self->aside_ && !self->open_.empty())
+            self->open_.pop_back();
+        endElementNsSAX2Func next =
+            self != nullptr ? self->saved_->endElementNs : xmlSAX2EndElementNs;
+        if (next != nullptr)
+            next(context, localname, prefix, uri);
+    }
+
+    static void characters(void* context, const xmlChar* ch, int len) {
+        Self* self = Self::current();
+        auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+        if (self != nullptr && !self->aside_ && !self->open_.empty() &&
+            self->open_.back().contentType == XML_ELEMENT_TYPE_ELEMENT && len > 0 &&
+            isBlank(ch[0]) && ctxt != nullptr && ctxt->input != nullptr &&
+            afterBlankReference(ctxt->input->base, ctxt->input->cur))
+            self->found(ctxt, XML_DTD_CONTENT_MODEL, blankReferenceReason(self->open_.back()));
+        charactersSAXFunc next = self != nullptr ? self->saved_->characters : xmlSAX2Characters;
+        if (next != nullptr)
+            next(context, ch, len);
+    }
+
+    static xmlEntityPtr getEntity(void* context, const xmlChar* name) {
+        Self* self = Self::current();
+        getEntitySAXFunc next = self != nullptr ? self->saved_->getEntity : xmlSAX2GetEntity;
+        xmlEntityPtr entity = next != nullptr ? next(context, name) : nullptr;
+        auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+        // A reference in content: not in the DTD, not in an attribute value.
+        if (self == nullptr || entity == nullptr || self->open_.empty() || ctxt == nullptr ||
+            ctxt->inSubset != 0 || ctxt->instate != XML_PARSER_CONTENT || !self->validating())
+            return entity;
+        const Self::Open& open = self->open_.back();
+        if (open.contentType == XML_ELEMENT_TYPE_EMPTY)
+            self->found(ctxt, XML_DTD_NOT_EMPTY,
+                        QStringLiteral("Element %1 was declared EMPTY this one has content: a "
+                                       "reference to the entity %2")
+                            .arg(shown(open.name), shown(text(name))));
+        else if (open.contentType == XML_ELEMENT_TYPE_ELEMENT &&
+                 entity->etype == XML_INTERNAL_GENERAL_ENTITY &&
+                 self->holdsBlankReference(entity, 0))
+            self->found(ctxt, XML_DTD_CONTENT_MODEL, blankReferenceReason(open));
+        return entity;
+    }
+
+    static void attributeDecl(void* context, const xmlChar* element, const xmlChar* name, int type,
+                              int def, const xmlChar* defaultValue, xmlEnumerationPtr tree) {
+        Self* self = Self::current();
+        auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+        if (self != nullptr && element != nullptr && name != nullptr) {
+            try {
+                self->known_.clear();
+                Self::Element& declared = self->elements_[text(element)];
+                // The first declaration of an attribute binds; later ones are ignored.
+                declared.add({text(name), type, inExternalMarkup(ctxt)});
+            } catch (...) {
+            }
+        }
+        attributeDeclSAXFunc next =
+            self != nullptr ? self->saved_->attributeDecl : xmlSAX2AttributeDecl;
+        if (next != nullptr)
+            next(context, element, name, type, def, defaultValue, tree);
+        else
+            xmlFreeEnumeration(tree);
+    }
+
+    static void elementDecl(void* context, const xmlChar* name, int type,
+                            xmlElementContentPtr content) {
+        Self* self = Self::current();
+        if (self != nullptr && name != nullptr) {
+            try {
+                self->known_.clear();
+                Self::Element& declared = self->elements_[text(name)];
+                if (!declared.contentDeclared) {
+                    declared.contentDeclared = true;
+                    declared.contentType = type;
+                }
+            } catch (...) {
+            }
+        }
+        elementDeclSAXFunc next = self != nullptr ? self->saved_->elementDecl : xmlSAX2ElementDecl;
+        if (next != nullptr)
+            next(context, name, type, content);
+    }
+
+    // Declared in the external subset, or in the text of an external parameter entity (an
+    // input with an address above the document's own).
+    static bool inExternalMarkup(xmlParserCtxtPtr ctxt) {
+        if (ctxt == nullptr)
+            return false;
+        if (ctxt->inSubset == 2)
+            return true;
+        for (int i = 1; i < ctxt->inputNr; ++i)
+            if (ctxt->inputTab[i] != nullptr && ctxt->inputTab[i]->filename != nullptr)
+                return true;
+        return false;
+    }
+
+    static QString blankReferenceReason(const Self::Open& open) {
+        return QStringLiteral(
+                   "Element %1 content does not follow the DTD: a character "
+                   "reference to white space is character data, which element "
+                   "content does not allow")
+            .arg(shown(open.name));
+    }
+};
+
+namespace {
+
+// Puts `before` back into a handler slot that still holds this check's `mine`.
+template <class Slot>
+void restore(Slot& slot, Slot mine, Slot before) {
+    if (slot == mine)
+        slot = before;
+}
+
+}  // namespace
+
+ValidityConstraints::ValidityConstraints(_xmlParserCtxt* context)
+    : previous_(tCurrent), context_(context), saved_(std::make_unique<Saved>()) {
+    tCurrent = this;
+    xmlSAXHandlerPtr sax = context != nullptr ? context->sax : nullptr;
+    if (sax == nullptr)
+        return;
+    saved_->sax = sax;
+    saved_->startElementNs = std::exchange(sax->startElementNs, ValidityHooks::startElement);
+    saved_->endElementNs = std::exchange(sax->endElementNs, ValidityHooks::endElement);
+    saved_->characters = std::exchange(sax->characters, ValidityHooks::characters);
+    saved_->getEntity = std::exchange(sax->getEntity, ValidityHooks::getEntity);
+    saved_->attributeDecl = std::exchange(sax->attributeDecl, ValidityHooks::attributeDecl);
+    saved_->elementDecl = std::exchange(sax->elementDecl, ValidityHooks::elementDecl);
+}
+
+ValidityConstraints::~ValidityConstraints() {
+    // Puts back each handler that is still this check's (a layer installed later has put its
+    // own back before, or keeps it).
+    putBackContentHandlers();
+    if (xmlSAXHandlerPtr sax = saved_->sax) {
+        restore(sax->getEntity, ValidityHooks::getEntity, saved_->getEntity);
+        restore(sax->attributeDecl, ValidityHooks::attributeDecl, saved_->attributeDecl);
+        restore(sax->elementDecl, ValidityHooks::elementDecl, saved_->elementDecl);
+    }
+    tCurrent = previous_;
+}
+
+void ValidityConstraints::stepAsideFromContent() {
+    if (aside_)
+        return;
+    aside_ = true;
+    rootSeen_ = true;
+    open_.clear();
+    // A layer installed on top may still call these hooks (they then only pass the calls on).
+    putBackContentHandlers();
+}
+
+void ValidityConstraints::putBackContentHandlers() {
+    if (xmlSAXHandlerPtr sax = saved_->sax) {
+        restore(sax->startElementNs, ValidityHooks::startElement, saved_->startElementNs);
+        restore(sax->endElementNs, ValidityHooks::endElement, saved_->endElementNs);
+        restore(sax->characters, ValidityHooks::characters, saved_->characters);
+        restore(sax->ignorableWhitespace, ValidityHooks::characters, saved_->characters);
+    }
+}
+
+ValidityConstraints* ValidityConstraints::current() {
+    return tCurrent;
+}
+
+bool ValidityConstraints::validating() const {
+    return context_ != nullptr && context_->validate != 0 && context_->myDoc != nullptr;
+}
+
+const ValidityConstraints::Known& ValidityConstraints::known(const unsigned char* localname,
+                                                             const unsigned char* prefix) {
+    // The parser interns names: one look-up per element name, checked by its text (an entity's
+    // parser may have names of its own).
+    const auto same = [](const QByteArray& known, const xmlChar* name) {
+        return name == nullptr
+                   ? known.isNull()
+                   : !known.isNull() &&
+                         std::strcmp(known.constData(), reinterpret_cast<const char*>(name)) == 0;
+    };
+    Known& entry = known_[localname];
+    if (entry.element == nullptr || !same(entry.localname, localname) ||
+        !same(entry.prefix, prefix)) {
+        entry.localname = text(localname);
+        entry.prefix = prefix != nullptr ? text(prefix) : QByteArray();
+        entry.name = qualified(prefix, localname);
+        static const Element kUndeclared;
+        const auto declared = elements_.constFind(entry.name);
+        entry.element = declared != elements_.constEnd() ? &declared.value() : &kUndeclared;
+    }
+    return entry;
+}
+
+namespace {
+
+// Up to this many declared attributes, a look-up compares names one by one.
+constexpr std::size_t kIndexedFrom = 16;
+
+}  // namespace
+
+const ValidityConstraints::Declared* ValidityConstraints::Element::find(QByteArrayView name) const {
+    if (attributes.size() > kIndexedFrom) {
+        const auto at = index.constFind(QByteArray::fromRawData(name.data(), name.size()));
+        return at != index.constEnd() ? &attributes[std::size_t(at.value())] : nullptr;
+    }
+    for (const Declared& d : attributes)
+        if (d.name == name)
+            return &d;
+    return nullptr;
+}
+
+const ValidityConstraints::Declared* ValidityConstraints::Element::find(
+    const unsigned char* prefix, const unsigned char* local) const {
+    const auto* localName = reinterpret_cast<const char*>(local);
+    if (prefix == nullptr)
+        return find(QByteArrayView(localName));
+    const auto* prefixName = reinterpret_cast<const char*>(prefix);
+    if (attributes.size() > kIndexedFrom)
+        return find(QByteArrayView(QByteArray(prefixName) + ':' + localName));
+    const std::size_t prefixLength = std::strlen(prefixName);
+    for (const Declared& d : attributes) {
+        const char* name = d.name.constData();
+        if (std::strncmp(name, prefixName, prefixLength) == 0 && name[prefixLength] == ':' &&
+            std::strcmp(name + prefixLength + 1, localName) == 0)
+            return &d;
+    }
+    return nullptr;
+}
+
+bool ValidityConstraints::Element::add(Declared declared) {
+    if (find(QByteArrayView(declared.name)) != nullptr)
+        return false;
+    attributes.push_back(std::move(declared));
+    if (attributes.size() == kIndexedFrom + 1) {
+        for (std::size_t i = 0; i < attributes.size(); ++i)
+            index.insert(attributes[i].name, int(i));
+    } else if (attributes.size() > kIndexedFrom) {
+        index.insert(attributes.back().name, int(attributes.size() - 1));
+    }
+    const Declared& added = attributes.back();
+    externalTyped |= added.external && added.type != XML_ATTRIBUTE_CDATA;
+    nameValued |= isNameValued(added.type);
+    return true;
+}
+
+void ValidityConstraints::checkStartTag(_xmlParserCtxt* ctxt, const Known& known, int attributes,
+                                        int defaulted, const unsigned char** values) {
+    if (hasFinding_)
+        return;  // only the first finding is reported
+    const QByteArray& element = known.name;
+    const Element& declaredHere = *known.element;
+    const int specified = attributes - defaulted;
+    for (int i = 0; i < attributes && declaredHere.nameValued; ++i) {
+        const xmlChar** attribute = values + 5 * i;
+        const Declared* declaration = declaredHere.find(attribute[1], attribute[0]);
+        if (declaration == nullptr || !isNameValued(declaration->type))
+            continue;
+        if (std::memchr(attribute[3], ':', attribute[4] - attribute[3]) == nullptr && i < specified)
+            continue;
+        const QByteArray value = text(attribute[3], attribute[4]);
+        if (value.contains(':'))
+            found(ctxt, XML_NS_ERR_COLON,
+                  QStringLiteral("Attribute %1 of element %2 is of type %3, and its value \"%4\" "
+                                 "holds a colon, which no such value may hold in a document "
+                                 "that uses namespaces")
+                      .arg(shown(declaration->name), shown(element),
+                           QString::fromLatin1(typeName(declaration->type)), shown(value)));
+        if (i >= specified && (declaration->type == XML_ATTRIBUTE_ENTITY ||
+                               declaration->type == XML_ATTRIBUTE_ENTITIES))
+            checkUsedEntityDefault(ctxt, declaration->name, declaration->type, value);
+    }
+    // What the parser no longer shows: the values as written, and "xmlns:xml".
+    const bool standalone = context_->standalone == 1 && known.element->externalTyped;
+    if (!standalone && !hasXmlnsXml(ctxt))
+        return;
+    WrittenAttributes written(ctxt->input);
+    for (WrittenAttribute attribute; written.next(attribute);) {
+        const Declared* declaration = declaredHere.find(attribute.name);
+        if (attribute.name == "xmlns:xml" && declaration == nullptr)
+            found(ctxt, XML_DTD_UNKNOWN_ATTRIBUTE,
+                  QStringLiteral("No declaration for attribute xmlns:xml of element %1")
+                      .arg(shown(element)));
+        if (!standalone || declaration == nullptr || !declaration->external ||
+            declaration->type == XML_ATTRIBUTE_CDATA)
+            continue;
+        SpaceRuns runs;
+        addNormalised(context_->myDoc, attribute.value, attribute.valueEnd, 0, runs);
+        if (runs.changed())
+            found(ctxt, XML_DTD_NOT_STANDALONE,
+                  QStringLiteral("standalone: %1 on %2 value had to be normalized based on "
+                                 "external subset declaration")
+                      .arg(shown(attribute.name.toByteArray()), shown(element)));
+    }
+}
+
+bool ValidityConstraints::hasXmlnsXml(_xmlParserCtxt* ctxt) const {
+    // A cheap look at the tag before reading it: most tags of a validated document hold none.
+    const xmlParserInput* in = ctxt != nullptr ? ctxt->input : nullptr;
+    if (in == nullptr || in->base == nullptr || in->cur == nullptr)
+        return false;
+    constexpr char kName[] = "xmlns:xml";
+    constexpr std::ptrdiff_t kLength = sizeof kName - 1;
+    // Compared only where a colon stands (the sixth character of the name).
+    for (const xmlChar* p = in->cur - 1; p >= in->base && *p != '<'; --p)
+        if (*p == ':' && p - in->base >= 6 && in->cur - p > kLength - 5 &&
+            std::memcmp(p - 5, kName, kLength) == 0 && isBlank(p[-6]))
+            return true;
+    return false;
+}
+
+void ValidityConstraints::checkUsedEntityDefault(_xmlParserCtxt* ctxt, const QByteArray& name,
+                                                 int type, const QByteArray& value) {
+    const char* kind = type == XML_ATTRIBUTE_ENTITY ? "ENTITY" : "ENTITIES";
+    for (const QByteArray& entityName : value.split(' ')) {
+        if (entityName.isEmpty())
+            continue;
+        xmlEntityPtr entity = xmlGetDocEntity(
+            context_->myDoc, reinterpret_cast<const xmlChar*>(entityName.constData()));
+        if (entity == nullptr)
+            found(ctxt, XML_DTD_UNKNOWN_ENTITY,
+                  QStringLiteral("%1 attribute %2 reference an unknown entity \"%3\"")
+                      .arg(QString::fromLatin1(kind), shown(name), shown(entityName)));
+        else if (entity->etype != XML_EXTERNAL_GENERAL_UNPARSED_ENTITY)
+            found(ctxt, XML_DTD_ENTITY_TYPE,
+                  QStringLiteral("%1 attribute %2 reference an entity \"%3\" of wrong type")
+                      .arg(QString::fromLatin1(kind), shown(name), shown(entityName)));
+    }
+}
+
+bool ValidityConstraints::holdsBlankReference(const _xmlEntity* entity, int depth) const {
+    if (entity == nullptr || entity->content == nullptr || depth >= kMaxEntityDepth)
+        return false;
+    const xmlChar* p = entity->content;
+    const xmlChar* end = p + entity->length;
+    int elements = 0;  // elements open in the text
+    const auto skipPast = [&](const char* marker) {
+        const std::size_t length = std::strlen(marker);
+        while (p < end && !(end - p >= static_cast<std::ptrdiff_t>(length) &&
+                            std::memcmp(p, marker, length) == 0))
+            ++p;
+        p = end - p >= static_cast<std::ptrdiff_t>(length) ? p + length : end;
+    };
+    while (p < end) {
+        if (*p == '<') {
+            if (end - p >= 4 && std::memcmp(p, "<!--", 4) == 0) {
+                skipPast("-->");
+            } else if (end - p >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0) {
+                skipPast("]]>");
+            } else if (end - p >= 2 && p[1] == '?') {
+                skipPast("?>");
+            } else {
+                const bool endTag = end - p >= 2 && p[1] == '/';
+                xmlChar quote = 0;
+                const xmlChar* close = p + 1;
+                for (; close < end && (quote != 0 || *close != '>'); ++close)
+                    if (quote != 0 && *close == quote)
+                        quote = 0;
+                    else if (quote == 0 && (*close == '"' || *close == '\''))
+                        quote = *close;
+                const bool emptyTag = close < end && close[-1] == '/';
+                elements += endTag ? -1 : emptyTag ? 0 : 1;
+                p = close < end ? close + 1 : end;
+            }
+            continue;
+        }
+        if (*p == '&' && elements == 0) {
+            const xmlChar* after = nullptr;
+            const int c = characterReference(p, end, &after);
+            if (c >= 0) {
+                if (isBlankCode(c))
+                    return true;
+                p = after;
+                continue;
+            }
+            const xmlChar* semicolon = p + 1;
+            while (semicolon < end && *semicolon != ';')
+                ++semicolon;
+            const QByteArray name = text(p + 1, semicolon);
+            p = semicolon < end ? semicolon + 1 : end;
+            if (isPredefined(name))
+                continue;
+            const xmlEntityPtr inner = xmlGetDocEntity(
+                context_->myDoc, reinterpret_cast<const xmlChar*>(name.constData()));
+            if (inner != nullptr && inner->etype == XML_INTERNAL_GENERAL_ENTITY &&
+                holdsBlankReference(inner, depth + 1))
+                return true;
+            continue;
+        }
+        ++p;
+    }
+    return false;
+}
+
+void ValidityConstraints::found(_xmlParserCtxt* at, int code, const QString& reason) {
+    if (hasFinding_)
+        return;
+    XmlErrorCapture* capture = XmlErrorCapture::current();
+    if (capture == nullptr)
+        return;
+    // The text of an internal entity has no address: the finding stands at the reference.
+    if (at == nullptr || at->input == nullptr || at->input->filename == nullptr)
+        at = context_;
+    finding_ = capture->reportAt(at, code, reason);
+    hasFinding_ = true;
+}
+
+bool ValidityConstraints::reportTo(XmlErrorCapture& capture) const {
+    if (!hasFinding_ || capture.hasError())
+        return false;
+    capture.recordAt(finding_.errorCode, finding_.reason, finding_.url, finding_.line,
+                     finding_.linepos, finding_.filepos, finding_.srcText);
+    return true;
+}

@@ -1,0 +1,74 @@
+// The input list's schema commands: "Start Checking" once more, with every file also checked
+// against a schema chosen for the run or against the schemas each document names. Nothing is
+// stored: the next plain "Start Checking" checks as before.
+
+#include "FileList.h"
+#include "Form1.h"
+#include "schemas/SchemaCheck.h"
+
+namespace {
+
+// Restores the plain run when it goes.
+class SchemasOfRun {
+public:
+    SchemasOfRun(std::shared_ptr<const SchemaSet>& slot, std::shared_ptr<const SchemaSet> schemas)
+        : slot_(slot) {
+        slot_ = std::move(schemas);
+    }
+    ~SchemasOfRun() { slot_.reset(); }
+    SchemasOfRun(const SchemasOfRun&) = delete;
+    SchemasOfRun& operator=(const SchemasOfRun&) = delete;
+
+private:
+    std::shared_ptr<const SchemaSet>& slot_;
+};
+
+}  // namespace
+
+void Form1::startCheckingWith(std::shared_ptr<const SchemaSet> schemas) {
+    const SchemasOfRun run(runSchemas_, std::move(schemas));
+    PushButton4_Click();
+}
+
+void Form1::StartCheckingAgainstSchema() {
+    if (checkRunActive_)
+        return;  // as a click on "Start Checking" while a run waits in its event pump
+    if (ListView1->count() == 0) {
+        PushButton4_Click();  // says that there is nothing to check
+        return;
+    }
+    const QStringList chosen = platform().openFileNames(
+        this, QStringLiteral("Choose a schema"),
+        {QStringLiteral("Schemas (*.xsd, *.rng)|*.xsd;*.rng"),
+         QStringLiteral("XML Schema (*.xsd)|*.xsd"), QStringLiteral("RELAX NG (*.rng)|*.rng"),
+         QStringLiteral("All Files (*.*)|*.*")});
+    if (chosen.isEmpty())
+        return;
+    if (chosen.size() > 1) {
+        platform().showMessage(this, QStringLiteral("Choose one schema to check against."),
+                               ApplicationTitle, MessageButtons::Ok, MessageIcon::Exclamation);
+        return;
+    }
+    const QString file = chosen.front();
+    const SchemaLanguage language = file.endsWith(QStringLiteral(".rng"), Qt::CaseInsensitive)
+                                        ? SchemaLanguage::RelaxNg
+                                        : SchemaLanguage::XmlSchema;
+    SetWindowPointer(WindowPointer::Busy);
+    ParseErrorReport why;
+    std::shared_ptr<const SchemaSet> schema = SchemaSet::compile(language, file, &why);
+    SetWindowPointer(WindowPointer::Default);
+    if (!schema) {
+        platform().showMessage(
+            this,
+            QStringLiteral("The schema %1 cannot be used:\n%2").arg(file, SchemaErrorText(why)),
+            ApplicationTitle, MessageButtons::Ok, MessageIcon::Exclamation);
+        return;
+    }
+    startCheckingWith(std::move(schema));
+}
+
+void Form1::StartCheckingWithOwnSchemas() {
+    if (checkRunActive_)
+        return;
+    startCheckingWith(SchemaSet::documentHints());
+}
