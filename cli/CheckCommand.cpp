@@ -613,15 +613,15 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
         if (e.stream)
             streams.insert(e.path);
     CheckTimes times;
-    const int errorsPerFile = options.errorsPerFile;
+    XmlCheckOptions checkOptions;
+    checkOptions.errorsKept = options.errorsPerFile;
+    checkOptions.schemas = schemas;
     const int threads = WorkerThreadCount(options.threads);
     CheckQueue queue(threads, kCheckAheadPerThread * threads, [&](const QString& path) {
-        SetErrorsPerCheck(errorsPerFile);
-        SetSchemaPerCheck(schemas);
         QElapsedTimer timer;
         timer.start();
-        CheckResult result =
-            streams.contains(path) ? CheckStreamArgument(path) : CheckXmlFile(path);
+        CheckResult result = streams.contains(path) ? CheckStreamArgument(path, checkOptions)
+                                                    : CheckXmlFile(path, checkOptions);
         times.add(path, timer.nsecsElapsed() / 1e9);
         return result;
     });

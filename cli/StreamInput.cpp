@@ -46,7 +46,7 @@ private:
 
 }  // namespace
 
-CheckResult CheckStreamArgument(const QString& path) {
+CheckResult CheckStreamArgument(const QString& path, const XmlCheckOptions& options) {
     const bool standardInput = path == QLatin1String("-");
     const QString shown = standardInput ? QStringLiteral("standard input") : path;
     const Descriptor fd(standardInput ? STDIN_FILENO
@@ -83,5 +83,5 @@ CheckResult CheckStreamArgument(const QString& path) {
         bytes.append(buffer, got);
     }
     // "-" resolves against the working folder, the folder of a file named "-" there.
-    return CheckXmlBytes(bytes, path);
+    return CheckXmlBytes(bytes, path, options);
 }

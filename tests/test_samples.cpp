@@ -2,6 +2,7 @@
 // files themselves.
 
 #include "FileList.h"
+#include "parse/Libxml.h"
 #include "tests/support/TestEnv.h"
 
 #include <QFile>
@@ -34,7 +35,7 @@ struct XmlDocFree {
 struct XmlValidFree {
     void operator()(xmlValidCtxt* ctxt) const { xmlFreeValidCtxt(ctxt); }
 };
-void ignoreXmlErrors(void*, xmlError*) {}
+void ignoreXmlErrors(void*, libxml::ErrorArg) {}
 
 // Whether a file loads: parsed with its DTD, and valid against it when it declares one.
 bool loads(const QString& path) {

@@ -60,8 +60,9 @@ public:
 
     void start(const CheckRunSettings& settings) {
         const int threads = WorkerThreadCount(settings.threads);
-        workers_ = std::make_unique<RunWorkers>(std::make_unique<CheckQueue>(
-            threads, threads * std::max(1, settings.aheadPerThread), settings.check));
+        workers_ = std::make_unique<RunWorkers>(
+            std::make_unique<CheckQueue>(threads, threads * std::max(1, settings.aheadPerThread),
+                                         settings.check, settings.options));
     }
     CheckQueue* queue() { return workers_ ? workers_->queue.get() : nullptr; }
 
@@ -126,25 +127,14 @@ CheckRunSettings withSchemas(const CheckRunSettings& settings,
     if (!schemas)
         return settings;
     CheckRunSettings run = settings;
-    run.check = [check = settings.check, schemas = std::move(schemas)](const QString& path) {
-        SetSchemaPerCheck(schemas);
-        CheckResult result;
-        try {
-            result = check ? check(path) : CheckXmlFile(path);
-        } catch (...) {
-            SetSchemaPerCheck(nullptr);
-            throw;
-        }
-        SetSchemaPerCheck(nullptr);
-        return result;
-    };
+    run.options.schemas = std::move(schemas);
     return run;
 }
 
 // Checks `path` on this thread (when no worker could be started).
 CheckResult checkHere(const CheckRunSettings& settings, const QString& path) {
     try {
-        return settings.check ? settings.check(path) : CheckXmlFile(path);
+        return settings.check ? settings.check(path) : CheckXmlFile(path, settings.options);
     } catch (...) {
         return FailedCheckResult();
     }

@@ -8,6 +8,8 @@
 #include "parse/ExternalInput.h"
 #include "parse/FinishedSubtrees.h"
 #include "parse/InputFile.h"
+#include "parse/Libxml.h"
+#include "parse/ParsePipeline.h"
 #include "parse/ParserMemory.h"
 #include "parse/StartTagLimits.h"
 #include "parse/XmlErrorCapture.h"
@@ -31,6 +33,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -52,12 +55,8 @@ struct DocumentFree {
 using ParserContext = std::unique_ptr<xmlParserCtxt, ContextFree>;
 using Document = std::unique_ptr<xmlDoc, DocumentFree>;
 
-// Large trees set aside on this thread (see SetLargeDocumentsAside).
+// A tree this large is set aside when the check was given a place for it.
 constexpr std::size_t kSetAsideBytes = std::size_t{64} << 20;
-thread_local bool tSetAsideLarge = false;
-thread_local Document tSetAside;
-thread_local bool tFreeFinished = true;
-thread_local int tFoldEvery = 0;
 
 // A document that declares a DOCTYPE is validated against its DTD while it is parsed, as a
 // validating DOM parser does; one without is only checked for well-formedness.
@@ -71,7 +70,7 @@ void internalSubsetThenValidate(void* context, const xmlChar* name, const xmlCha
     ctxt->keepBlanks = 1;
     ctxt->options &= ~XML_PARSE_NOBLANKS;
     ctxt->sax->ignorableWhitespace = ctxt->sax->characters;
-    if (FinishedSubtrees* finished = FinishedSubtrees::current())
+    if (FinishedSubtrees* finished = FinishedSubtrees::of(ctxt))
         finished->buildTree();
     xmlSAX2InternalSubset(ctxt, name, externalId, systemId);
     ctxt->validate = 1;
@@ -96,31 +95,45 @@ bool refusedForNul(void* context, const xmlChar* systemId) {
     const QByteArray reference(reinterpret_cast<const char*>(systemId));
     if (!HoldsEscapedNul(reference))
         return false;
-    if (XmlErrorCapture* capture = XmlErrorCapture::current())
+    if (XmlErrorCapture* capture = XmlErrorCapture::of(context))
         capture->recordLoadFailure(static_cast<xmlParserCtxtPtr>(context), XML_IO_LOAD_ERROR,
                                    EscapedNulReason(reference), reference);
     return true;
 }
 
+// Runs the check's own part of a callback (see ParsePipeline::guard).
+template <class Step>
+void guarded(void* context, Step&& step) {
+    if (ParsePipeline* pipeline = ParsePipeline::of(context))
+        pipeline->guard(std::forward<Step>(step));
+}
+
 xmlParserInputPtr resolveEscaped(void* context, const xmlChar* publicId, const xmlChar* systemId) {
-    if (refusedForNul(context, systemId))
-        return nullptr;
-    const XmlString escaped = escapedReference(systemId);
-    return xmlSAX2ResolveEntity(context, publicId, escaped ? escaped.get() : systemId);
+    xmlParserInputPtr input = nullptr;
+    guarded(context, [&] {
+        if (refusedForNul(context, systemId))
+            return;
+        const XmlString escaped = escapedReference(systemId);
+        input = xmlSAX2ResolveEntity(context, publicId, escaped ? escaped.get() : systemId);
+    });
+    return input;
 }
 
 void entityDeclEscaped(void* context, const xmlChar* name, int type, const xmlChar* publicId,
                        const xmlChar* systemId, xmlChar* content) {
-    // An unparsed entity is never read: its identifier may be whatever it is.
-    if (type != XML_EXTERNAL_GENERAL_UNPARSED_ENTITY && refusedForNul(context, systemId))
-        return;
-    if (type == XML_INTERNAL_GENERAL_ENTITY)
-        StartTagLimits::noteEntity(name, content);
-    const XmlString escaped = escapedReference(systemId);
-    const xmlChar* reference = escaped ? escaped.get() : systemId;
-    const XmlString based =
-        SystemIdAgainstEnclosingFile(static_cast<xmlParserCtxtPtr>(context), reference);
-    xmlSAX2EntityDecl(context, name, type, publicId, based ? based.get() : reference, content);
+    guarded(context, [&] {
+        // An unparsed entity is never read: its identifier may be whatever it is.
+        if (type != XML_EXTERNAL_GENERAL_UNPARSED_ENTITY && refusedForNul(context, systemId))
+            return;
+        if (StartTagLimits* limits = StartTagLimits::of(context);
+            limits != nullptr && type == XML_INTERNAL_GENERAL_ENTITY)
+            limits->noteEntity(name, content);
+        const XmlString escaped = escapedReference(systemId);
+        const xmlChar* reference = escaped ? escaped.get() : systemId;
+        const XmlString based =
+            SystemIdAgainstEnclosingFile(static_cast<xmlParserCtxtPtr>(context), reference);
+        xmlSAX2EntityDecl(context, name, type, publicId, based ? based.get() : reference, content);
+    });
 }
 
 // The report of a file that could not be opened or read.
@@ -182,7 +195,8 @@ QString memoryLimitReason(const ParserMemoryBudget& budget) {
 }
 
 // Parses the bytes of `source` as the document at `path` into a fresh document.
-void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
+void checkSource(ByteSource& source, const QString& path, const XmlCheckOptions& options,
+                 CheckResult& result) {
     const QByteArray head = source.head(kEncodingHeadSize);
     if (const std::optional<EncodingConflict> conflict = FindEncodingConflict(head)) {
         result.error = encodingConflict(path, *conflict);
@@ -200,20 +214,27 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     // no longer when the two are freed (no limit is needed there, and counting every block
     // of the tree as it goes would take a good part of the counting's time).
     ParserMemoryBudget budget;
+    ParsePipeline pipeline(ctxt.get());
     XmlErrorCapture capture;
+    capture.keepErrors(options.errorsKept);
+    pipeline.capture = &capture;
+    // The steps, the last of the chain first (see ParsePipeline): the check's own handling of
+    // declarations, then each step joins in front of the ones before it.
     ctxt->sax->internalSubset = internalSubsetThenValidate;
     ctxt->sax->resolveEntity = resolveEscaped;
     ctxt->sax->entityDecl = entityDeclEscaped;
     // RELAX NG reads the tree as it validates: a check against it keeps the whole tree.
     std::optional<FinishedSubtrees> finished;
-    if (tFreeFinished && !SchemaChecksNeedTree()) {
-        finished.emplace(ctxt.get());
-        if (tFoldEvery > 0)
-            finished->setFoldEvery(tFoldEvery);
+    if (options.freeFinishedSubtrees && !SchemaNeedsTree(options.schemas.get())) {
+        finished.emplace(pipeline);
+        if (options.foldEvery > 0)
+            finished->setFoldEvery(options.foldEvery);
     }
-    StartTagLimits::install(ctxt->sax);
-    StartTagLimits startTags(ctxt.get());
-    ValidityConstraints constraints(ctxt.get());
+    // Only where the parser's time on a start tag grows with the square of its attributes.
+    std::optional<StartTagLimits> startTags;
+    if constexpr (libxml::kQuadraticStartTags)
+        startTags.emplace(pipeline);
+    ValidityConstraints constraints(pipeline);
     capture.addContext(ctxt.get());
     budget.stopOnExcess(ctxt.get());
 
@@ -222,15 +243,17 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     const QByteArray documentUrl =
         QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
     capture.nameUrl(documentUrl, path);
-    // After the handlers above, before the parse (it chains what it finds there).
-    SchemaValidation schema(ctxt.get(), documentUrl, path);
+    SchemaValidation schema(pipeline, options.schemas.get(), options.errorsKept, documentUrl, path);
 
     doc.reset(xmlCtxtReadIO(ctxt.get(), ReadInputFile, nullptr, static_cast<ByteSource*>(&source),
-                            documentUrl.constData(), nullptr, kParseOptions));
+                            documentUrl.constData(), nullptr,
+                            kParseOptions | libxml::ParseOptions()));
     budget.stopOnExcess(nullptr);
+    // What a step threw (out of memory) ends the check here, now that the parser has returned.
+    pipeline.rethrow();
     const bool built = doc != nullptr;
-    if (built && tSetAsideLarge && budget.used() >= kSetAsideBytes)
-        tSetAside = std::move(doc);
+    if (built && options.setAside != nullptr && budget.used() >= kSetAsideBytes)
+        options.setAside->tree = std::make_unique<SetAsideTree::Tree>(std::move(doc));
     if (budget.exceeded()) {
         capture.recordLoadFailure(ctxt.get(), XML_ERR_NO_MEMORY, memoryLimitReason(budget),
                                   documentUrl);
@@ -270,13 +293,13 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
     result.laterErrors = capture.laterErrors();
 }
 
-void checkFile(const QString& path, CheckResult& result) {
+void checkFile(const QString& path, const XmlCheckOptions& options, CheckResult& result) {
     InputFile file;
     if (!file.open(QFile::encodeName(path))) {
         result.error = openFailure(path, file.error());
         return;
     }
-    checkSource(file, path, result);
+    checkSource(file, path, options, result);
 }
 
 // Runs one check; a failed allocation outside the parser ends it without a verdict.
@@ -300,27 +323,27 @@ void XmlFree::operator()(unsigned char* text) const {
     xmlFree(text);
 }
 
-CheckResult CheckXmlFile(const QString& path) {
-    return guardedCheck(path, [&](CheckResult& result) { checkFile(path, result); });
+struct SetAsideTree::Tree {
+    explicit Tree(Document d) : document(std::move(d)) {}
+    Document document;
+};
+
+SetAsideTree::SetAsideTree() = default;
+SetAsideTree::~SetAsideTree() = default;
+
+void SetAsideTree::reset() {
+    tree.reset();
 }
 
-void SetLargeDocumentsAside() {
-    tSetAsideLarge = true;
+CheckResult CheckXmlFile(const QString& path, const XmlCheckOptions& options) {
+    return guardedCheck(path, [&](CheckResult& result) { checkFile(path, options, result); });
 }
 
-void FreeSetAsideDocument() {
-    tSetAside.reset();
-}
-
-void SetFinishedSubtreesFreed(bool freed, int everyElements) {
-    tFreeFinished = freed;
-    tFoldEvery = everyElements;
-}
-
-CheckResult CheckXmlBytes(QByteArrayView bytes, const QString& path) {
+CheckResult CheckXmlBytes(QByteArrayView bytes, const QString& path,
+                          const XmlCheckOptions& options) {
     return guardedCheck(path, [&](CheckResult& result) {
         MemoryInput source(bytes);
-        checkSource(source, path, result);
+        checkSource(source, path, options, result);
     });
 }
 

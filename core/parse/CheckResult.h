@@ -28,6 +28,6 @@ struct CheckResult {
     // parser, 102: loading) and a description. `loaded` is then false.
     int failedStep = 0;
     QString failure;
-    // The errors after the first one, when SetErrorsPerCheck asked for them (empty otherwise).
+    // The errors after the first one, when the check was asked for them (empty otherwise).
     std::vector<ParseErrorReport> laterErrors;
 };

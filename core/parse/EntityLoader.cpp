@@ -4,6 +4,7 @@
 
 #include "parse/ExternalInput.h"
 #include "parse/InputFile.h"
+#include "parse/Libxml.h"
 #include "parse/ParserMemory.h"
 #include "parse/ParserSetup.h"
 #include "parse/XmlErrorCapture.h"
@@ -23,11 +24,6 @@
 #include <set>
 
 namespace {
-
-// Documents nested this deep are still checked; libxml2's default of 256 would refuse
-// legitimate deep documents. The parser keeps its element stack on the heap, so the limit
-// only bounds memory.
-constexpr unsigned kMaxElementDepth = 100000;
 
 int closeEntity(void* source) {
     delete static_cast<ByteSource*>(source);
@@ -133,14 +129,14 @@ xmlParserInputBufferPtr openCatalogSafely(const char* uri, xmlCharEncoding encod
 }
 
 void refuse(xmlParserCtxtPtr ctxt, int code, const QString& reason, const QByteArray& url) {
-    if (XmlErrorCapture* capture = XmlErrorCapture::current())
+    if (XmlErrorCapture* capture = XmlErrorCapture::of(ctxt))
         capture->recordLoadFailure(ctxt, code, reason, url);
 }
 
 xmlParserInputPtr loadEntity(const char* url, const char* id, xmlParserCtxtPtr ctxt) {
     if (ctxt == nullptr)
         return nullptr;
-    if (XmlErrorCapture* capture = XmlErrorCapture::current())
+    if (XmlErrorCapture* capture = XmlErrorCapture::of(ctxt))
         capture->addContext(ctxt);
     const QByteArray asked = url != nullptr ? QByteArray(url) : QByteArray(id);
     const QByteArray catalogCopy = fromCatalog(url, id);
@@ -200,7 +196,7 @@ xmlParserInputPtr loadEntity(const char* url, const char* id, xmlParserCtxtPtr c
     // References inside the entity resolve against its own address.
     stream->filename =
         reinterpret_cast<char*>(xmlStrdup(reinterpret_cast<const xmlChar*>(reference.constData())));
-    if (XmlErrorCapture* capture = XmlErrorCapture::current())
+    if (XmlErrorCapture* capture = XmlErrorCapture::of(ctxt))
         capture->nameUrl(reference, QFile::decodeName(opened));
     return stream;
 }
@@ -224,7 +220,7 @@ void InitXmlChecking() {
         xmlInitializeCatalog();
         // Catalogs named by a document's own processing instruction are not consulted.
         xmlCatalogSetDefaults(XML_CATA_ALLOW_GLOBAL);
-        xmlParserMaxDepth = kMaxElementDepth;
+        libxml::AllowDeepDocuments();
         xmlSetExternalEntityLoader(loadEntitySafely);
         // libxml2 keeps the opener of files by name per thread: set it for this thread and as
         // the default of every thread that starts later (the workers of a run), which would

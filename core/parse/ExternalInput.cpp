@@ -30,11 +30,13 @@ bool startsWith(const char* bytes, long long count, const char* pattern, int len
 ExternalInput::ExternalInput(std::unique_ptr<InputFile> file, QString shown,
                              _xmlParserCtxt* context)
     : file_(std::move(file)), shown_(std::move(shown)), context_(context) {
-    StartTagLimits::watchEntityContext(context_);
+    if (StartTagLimits* limits = StartTagLimits::of(context_))
+        limits->watchEntityContext(context_);
 }
 
 ExternalInput::~ExternalInput() {
-    StartTagLimits::forgetEntityContext(context_);
+    if (StartTagLimits* limits = StartTagLimits::of(context_))
+        limits->forgetEntityContext(context_);
     // A NUL right after the last bytes the parser took, which it never asked past.
     if (nulAhead_)
         reportNul();
@@ -123,7 +125,7 @@ void ExternalInput::reportNul() {
     if (reported_)
         return;
     reported_ = true;
-    if (XmlErrorCapture* capture = XmlErrorCapture::current())
+    if (XmlErrorCapture* capture = XmlErrorCapture::of(context_))
         capture->recordAt(XML_ERR_INVALID_CHAR,
                           QStringLiteral("Char 0x0 out of allowed range: \"%1\" holds a NUL "
                                          "character")
@@ -135,7 +137,7 @@ void ExternalInput::reportReadFailure() {
     if (reported_)
         return;
     reported_ = true;
-    if (XmlErrorCapture* capture = XmlErrorCapture::current())
+    if (XmlErrorCapture* capture = XmlErrorCapture::of(context_))
         capture->recordAt(XML_IO_LOAD_ERROR,
                           QStringLiteral("failed to read \"%1\" after %2 bytes: %3")
                               .arg(shown_)

@@ -1,6 +1,9 @@
 #include "parse/FinishedSubtrees.h"
 
+#include "parse/Libxml.h"
+#include "parse/ParsePipeline.h"
 #include "parse/ParserMemory.h"
+#include "parse/XmlErrorCapture.h"
 #include "parse/XmlString.h"
 
 #include <libxml/hash.h>
@@ -14,26 +17,10 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <optional>
 #include <string>
 
-// ---- What this file takes from libxml2 beyond its documented interface -------------------
-// Both are checked by the tests that compare a check with and without freeing finished
-// subtrees (test_xmlcheck: freedSubtreesChangeNoReport); an upgrade of libxml2 that changes
-// them makes those fail.
-//  1. The validator raises its errors through __xmlRaiseError, which its public header declares
-//     only for libxml2's own sources. The errors raised here go through the same function with
-//     the same arguments, so that they reach the check exactly as the validator's own would.
-//  2. xmlValidateOneElement skips the check of an element's content while the validation
-//     context's vstateNr is not zero (it then takes the content as checked as it streamed).
-extern "C" void __xmlRaiseError(xmlStructuredErrorFunc schannel, xmlGenericErrorFunc channel,
-                                void* data, void* ctx, void* node, int domain, int code,
-                                xmlErrorLevel level, const char* file, int line, const char* str1,
-                                const char* str2, const char* str3, int int1, int col,
-                                const char* msg, ...);
-
 namespace {
-
-thread_local FinishedSubtrees* tCurrent = nullptr;
 
 // The tree is folded (its finished parts freed) after this many elements ended, or once the
 // parser took this much more memory since the last time, whichever comes first: rarely enough
@@ -48,12 +35,10 @@ constexpr int kListSize = 5000;
 void raiseValidityError(xmlParserCtxtPtr ctxt, xmlNodePtr node, int code, const char* msg,
                         const xmlChar* str1, const xmlChar* str2 = nullptr,
                         const xmlChar* str3 = nullptr) {
-    const auto* s1 = reinterpret_cast<const char*>(str1);
-    const auto* s2 = reinterpret_cast<const char*>(str2);
-    const auto* s3 = reinterpret_cast<const char*>(str3);
-    __xmlRaiseError(nullptr, ctxt->vctxt.error, ctxt->vctxt.userData, ctxt, node, XML_FROM_VALID,
-                    code, XML_ERR_ERROR, nullptr, 0, s1, s2, s3, 0, 0, msg, s1, s2, s3);
-    ctxt->valid = 0;
+    XmlErrorCapture* capture = XmlErrorCapture::of(ctxt);
+    libxml::RaiseValidityError(ctxt, node, code,
+                               capture != nullptr ? XmlErrorCapture::onError : nullptr, capture,
+                               msg, str1, str2, str3);
 }
 
 bool isBlankText(const xmlChar* text) {
@@ -65,7 +50,7 @@ bool isBlankText(const xmlChar* text) {
     return true;
 }
 
-void ignoreError(void*, xmlErrorPtr) {}
+void ignoreError(void*, libxml::ErrorArg) {}
 
 // While it lives, errors raised on this thread go nowhere.
 class QuietErrors {
@@ -380,48 +365,67 @@ void FinishedSubtrees::OpenElement::finish(xmlParserCtxtPtr ctxt) {
     }
 }
 
+struct FinishedSubtrees::Next {
+    xmlSAXHandlerPtr sax = nullptr;
+    endElementNsSAX2Func endElementNs = nullptr;
+    startElementNsSAX2Func startElementNs = nullptr;
+    charactersSAXFunc characters = nullptr;
+    cdataBlockSAXFunc cdataBlock = nullptr;
+    commentSAXFunc comment = nullptr;
+    processingInstructionSAXFunc processingInstruction = nullptr;
+};
+
 namespace {
 
 void endElementHandler(void* context, const xmlChar* localname, const xmlChar* prefix,
                        const xmlChar* uri) {
-    if (FinishedSubtrees* self = FinishedSubtrees::current())
+    if (FinishedSubtrees* self = FinishedSubtrees::of(context))
         self->endElement(static_cast<xmlParserCtxtPtr>(context), localname, prefix, uri);
+    else
+        xmlSAX2EndElementNs(context, localname, prefix, uri);
 }
 
 void startElementHandler(void* context, const xmlChar* localname, const xmlChar* prefix,
                          const xmlChar* uri, int namespaces, const xmlChar** declared,
                          int attributes, int defaulted, const xmlChar** values) {
-    if (FinishedSubtrees* self = FinishedSubtrees::current())
+    if (FinishedSubtrees* self = FinishedSubtrees::of(context))
         self->startElement(static_cast<xmlParserCtxtPtr>(context), localname, prefix, uri,
                            namespaces, declared, attributes, defaulted, values);
+    else
+        xmlSAX2StartElementNs(context, localname, prefix, uri, namespaces, declared, attributes,
+                              defaulted, values);
 }
 
 void charactersHandler(void* context, const xmlChar* chars, int length) {
-    if (FinishedSubtrees* self = FinishedSubtrees::current())
+    if (FinishedSubtrees* self = FinishedSubtrees::of(context))
         self->text(static_cast<xmlParserCtxtPtr>(context), chars, length, false);
+    else
+        xmlSAX2Characters(context, chars, length);
 }
 
 void cdataHandler(void* context, const xmlChar* chars, int length) {
-    if (FinishedSubtrees* self = FinishedSubtrees::current())
+    if (FinishedSubtrees* self = FinishedSubtrees::of(context))
         self->text(static_cast<xmlParserCtxtPtr>(context), chars, length, true);
-}
-
-bool builds(const FinishedSubtrees* self, void* context) {
-    return self == nullptr || self->builds(static_cast<xmlParserCtxtPtr>(context));
+    else
+        xmlSAX2CDataBlock(context, chars, length);
 }
 
 void commentHandler(void* context, const xmlChar* value) {
-    FinishedSubtrees* self = FinishedSubtrees::current();
-    if (builds(self, context))
+    FinishedSubtrees* self = FinishedSubtrees::of(context);
+    if (self == nullptr)
         xmlSAX2Comment(context, value);
+    else if (self->builds(static_cast<xmlParserCtxtPtr>(context)))
+        self->next().comment(context, value);
     else
         self->otherChild();
 }
 
 void instructionHandler(void* context, const xmlChar* target, const xmlChar* data) {
-    FinishedSubtrees* self = FinishedSubtrees::current();
-    if (builds(self, context))
+    FinishedSubtrees* self = FinishedSubtrees::of(context);
+    if (self == nullptr)
         xmlSAX2ProcessingInstruction(context, target, data);
+    else if (self->builds(static_cast<xmlParserCtxtPtr>(context)))
+        self->next().processingInstruction(context, target, data);
     else
         self->otherChild();
 }
@@ -527,29 +531,40 @@ void freeFinished(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr first) {
 
 }  // namespace
 
-FinishedSubtrees::FinishedSubtrees(_xmlParserCtxt* context)
-    : previous_(tCurrent),
-      context_(context),
-      previousEnd_(context->sax->endElementNs),
+FinishedSubtrees::FinishedSubtrees(ParsePipeline& pipeline)
+    : pipeline_(pipeline),
+      context_(pipeline.context()),
+      next_(std::make_unique<Next>()),
       foldEvery_(kFoldElements) {
-    tCurrent = this;
-    xmlSAXHandlerPtr sax = context->sax;
-    sax->endElementNs = endElementHandler;
-    sax->startElementNs = startElementHandler;
-    sax->characters = charactersHandler;
-    sax->cdataBlock = cdataHandler;
-    sax->comment = commentHandler;
-    sax->processingInstruction = instructionHandler;
+    xmlSAXHandlerPtr sax = context_->sax;
+    Next& n = *next_;
+    n.sax = sax;
+    n.endElementNs = ChainHandler(sax->endElementNs, &endElementHandler, xmlSAX2EndElementNs);
+    n.startElementNs =
+        ChainHandler(sax->startElementNs, &startElementHandler, xmlSAX2StartElementNs);
+    n.characters = ChainHandler(sax->characters, &charactersHandler, xmlSAX2Characters);
+    n.cdataBlock = ChainHandler(sax->cdataBlock, &cdataHandler, xmlSAX2CDataBlock);
+    n.comment = ChainHandler(sax->comment, &commentHandler, xmlSAX2Comment);
+    n.processingInstruction =
+        ChainHandler(sax->processingInstruction, &instructionHandler, xmlSAX2ProcessingInstruction);
+    pipeline_.finished = this;
 }
 
 FinishedSubtrees::~FinishedSubtrees() {
-    if (context_->sax != nullptr && context_->sax->endElementNs == endElementHandler)
-        context_->sax->endElementNs = previousEnd_;
-    tCurrent = previous_;
+    pipeline_.finished = nullptr;
+    const Next& n = *next_;
+    xmlSAXHandlerPtr sax = n.sax;
+    UnchainHandler(sax->endElementNs, &endElementHandler, n.endElementNs);
+    UnchainHandler(sax->startElementNs, &startElementHandler, n.startElementNs);
+    UnchainHandler(sax->characters, &charactersHandler, n.characters);
+    UnchainHandler(sax->cdataBlock, &cdataHandler, n.cdataBlock);
+    UnchainHandler(sax->comment, &commentHandler, n.comment);
+    UnchainHandler(sax->processingInstruction, &instructionHandler, n.processingInstruction);
 }
 
-FinishedSubtrees* FinishedSubtrees::current() {
-    return tCurrent;
+FinishedSubtrees* FinishedSubtrees::of(const void* context) {
+    const ParsePipeline* pipeline = ParsePipeline::of(context);
+    return pipeline != nullptr ? pipeline->finished : nullptr;
 }
 
 FinishedSubtrees::OpenElement* FinishedSubtrees::openElementFor(void* node) {
@@ -574,7 +589,7 @@ void FinishedSubtrees::startElement(_xmlParserCtxt* ctxt, const xmlChar* localna
         endRun();
         return;
     }
-    xmlSAX2StartElementNs(ctxt, localname, prefix, uri, namespaces, declared, attributes, defaulted,
+    next_->startElementNs(ctxt, localname, prefix, uri, namespaces, declared, attributes, defaulted,
                           values);
 }
 
@@ -611,39 +626,23 @@ void FinishedSubtrees::refuseHugeText(_xmlParserCtxt* ctxt, const xmlChar* chars
                                       bool cdata) {
     // The builder refuses to add to a text node past its limit: a node of the length counted
     // so far is set up for it to refuse, so that the refusal and its report are its own.
-    const xmlNodePtr holder = xmlNewDocNode(ctxt->myDoc, nullptr, BAD_CAST "text", nullptr);
-    const xmlNodePtr node = cdata ? xmlNewCDataBlock(ctxt->myDoc, BAD_CAST "x", 1)
-                                  : xmlNewDocText(ctxt->myDoc, BAD_CAST "x");
-    if (holder == nullptr || node == nullptr) {
-        xmlFreeNode(holder);
-        xmlFreeNode(node);
-        return;
-    }
-    xmlAddChild(holder, node);
-    ctxt->node = holder;
-    ctxt->nodelen = static_cast<int>(runLength_);
-    ctxt->nodemem = static_cast<int>(runLength_) + 1;
-    if (cdata)
-        xmlSAX2CDataBlock(ctxt, chars, length);
-    else
-        xmlSAX2Characters(ctxt, chars, length);
-    ctxt->node = nullptr;
-    xmlFreeNode(holder);
+    libxml::AddTextAsBuilderWould(ctxt, runLength_, chars, length, cdata,
+                                  cdata ? next_->cdataBlock : next_->characters);
 }
 
 void FinishedSubtrees::text(_xmlParserCtxt* ctxt, const xmlChar* chars, int length, bool cdata) {
     if (builds(ctxt)) {
         if (cdata)
-            xmlSAX2CDataBlock(ctxt, chars, length);
+            next_->cdataBlock(ctxt, chars, length);
         else
-            xmlSAX2Characters(ctxt, chars, length);
+            next_->characters(ctxt, chars, length);
         return;
     }
     if (unbuilt_.empty())
         return;
     const Run kind = cdata ? Run::Cdata : Run::Text;
-    if (run_ == kind) {
-        if (runLength_ + length > XML_MAX_TEXT_LENGTH && (ctxt->options & XML_PARSE_HUGE) == 0)
+    if (run_ == kind && (!cdata || libxml::kBuilderMergesCdata)) {
+        if (runLength_ + length > libxml::MaxTextLength(ctxt))
             return refuseHugeText(ctxt, chars, length, cdata);
         runLength_ += length;
         return;
@@ -662,8 +661,7 @@ void FinishedSubtrees::text(_xmlParserCtxt* ctxt, const xmlChar* chars, int leng
 void FinishedSubtrees::endElement(_xmlParserCtxt* ctxt, const xmlChar* localname,
                                   const xmlChar* prefix, const xmlChar* uri) {
     if (ctxt != context_) {
-        if (previousEnd_ != nullptr)
-            previousEnd_(ctxt, localname, prefix, uri);
+        next_->endElementNs(ctxt, localname, prefix, uri);
         return;
     }
     const xmlNodePtr element = ctxt->node;
@@ -686,15 +684,15 @@ void FinishedSubtrees::endElement(_xmlParserCtxt* ctxt, const xmlChar* localname
             open->take(child);
         if (validating(ctxt) && ctxt->wellFormed)
             open->finish(ctxt);
-        skipContent = open->kind != OpenElement::Kind::Unchecked &&
-                      open->kind != OpenElement::Kind::Kept && ctxt->vctxt.vstateNr == 0;
+        skipContent =
+            open->kind != OpenElement::Kind::Unchecked && open->kind != OpenElement::Kind::Kept;
     }
-    if (skipContent)
-        ctxt->vctxt.vstateNr = 1;
-    if (previousEnd_ != nullptr)
-        previousEnd_(ctxt, localname, prefix, uri);
-    if (skipContent)
-        ctxt->vctxt.vstateNr = 0;
+    {
+        std::optional<libxml::ContentCheckSkipped> skipped;
+        if (skipContent)
+            skipped.emplace(ctxt);
+        next_->endElementNs(ctxt, localname, prefix, uri);
+    }
 
     const xmlNodePtr parent = ctxt->node;
     if (parent != nullptr && ++endedSinceFold_ >= foldEvery_)

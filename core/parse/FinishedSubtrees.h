@@ -27,13 +27,13 @@
 #include <vector>
 
 struct _xmlParserCtxt;
+class ParsePipeline;
 
+// A step of the parse (see ParsePipeline): it joins the chain of element starts and ends, text,
+// comments and processing instructions, for as long as it lives.
 class FinishedSubtrees {
 public:
-    // Routes the end of every element of `context`'s parse through here, for as long as this
-    // lives (on this thread). Install it after every other handler that wraps the end of an
-    // element: it calls whichever handler was there.
-    explicit FinishedSubtrees(_xmlParserCtxt* context);
+    explicit FinishedSubtrees(ParsePipeline& pipeline);
     ~FinishedSubtrees();
     FinishedSubtrees(const FinishedSubtrees&) = delete;
     FinishedSubtrees& operator=(const FinishedSubtrees&) = delete;
@@ -58,14 +58,15 @@ public:
     void otherChild();
     // True when what `context` parses now goes into the tree.
     bool builds(const _xmlParserCtxt* context) const;
-    static FinishedSubtrees* current();
+    // The step of the parse that `context` belongs to, or null.
+    static FinishedSubtrees* of(const void* context);
 
     struct OpenElement;
+    struct Next;
+    // The steps after this one.
+    const Next& next() const { return *next_; }
 
 private:
-    using EndHandler = void (*)(void*, const unsigned char*, const unsigned char*,
-                                const unsigned char*);
-
     OpenElement* openElementFor(void* node);
     std::unique_ptr<OpenElement> openElement(void* node) const;
     // Frees the finished children of every open element.
@@ -81,9 +82,9 @@ private:
                         bool cdata);
     void endRun() { run_ = Run::None; }
 
-    FinishedSubtrees* previous_;
+    ParsePipeline& pipeline_;
     _xmlParserCtxt* context_;
-    EndHandler previousEnd_;
+    std::unique_ptr<Next> next_;
     bool treeless_ = true;
     std::vector<Unbuilt> unbuilt_;  // the open elements that are not built, outermost first
     enum class Run { None, Text, Cdata };

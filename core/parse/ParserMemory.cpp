@@ -1,5 +1,6 @@
 #include "parse/ParserMemory.h"
 
+#include "parse/Libxml.h"
 #include "parse/StartTagLimits.h"
 
 #include <libxml/parser.h>
@@ -54,7 +55,8 @@ void* countedRealloc(void* block, std::size_t size) {
     ParserMemoryBudget* budget = tCurrent;
     if (budget == nullptr)
         return std::realloc(block, size);
-    if (!StartTagLimits::mayGrow(block, size))
+    if (StartTagLimits* limits = StartTagLimits::of(budget->stoppedContext());
+        limits != nullptr && !limits->mayGrow(block, size))
         return nullptr;  // the parse is stopped, and says why
     const long long before = sizeOf(block);
     if (!budget->take(static_cast<long long>(size) - before))
@@ -126,8 +128,7 @@ bool ParserMemoryBudget::takeBeyondLimit(long long wanted) {
         // Only flags: the parser checks them between its steps and winds down, building no
         // more of the tree and reporting nothing more. (xmlStopParser would free the input
         // the parser is reading from, in the middle of an allocation.)
-        context_->instate = XML_PARSER_EOF;
-        context_->disableSAX = 1;
+        libxml::StopParse(context_);
     }
     exceeded_ = true;
     // Whatever still allocates after the stop gets some room, but not without end.

@@ -35,6 +35,7 @@ public:
     // The parser context that is stopped when the limit is passed. It must outlive the budget
     // or be unset (nullptr) before it goes.
     void stopOnExcess(_xmlParserCtxt* context) { context_ = context; }
+    _xmlParserCtxt* stoppedContext() const { return context_; }
 
     std::size_t limit() const { return static_cast<std::size_t>(limit_); }
     // The parser's memory now, counted since the budget began.

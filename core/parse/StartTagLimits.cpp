@@ -1,5 +1,7 @@
 #include "parse/StartTagLimits.h"
 
+#include "parse/Libxml.h"
+#include "parse/ParsePipeline.h"
 #include "parse/XmlErrorCapture.h"
 
 #include <libxml/SAX2.h>
@@ -11,8 +13,6 @@
 #include <utility>
 
 namespace {
-
-thread_local StartTagLimits* tCurrent = nullptr;
 
 QString namespacesInScope() {
     return QStringLiteral(
@@ -58,36 +58,46 @@ QString tooMany(const QString& counted, const char* what, int limit) {
 
 }  // namespace
 
-namespace {
-// What a start tag goes on to once it passed the limits: the handler that was installed before.
-thread_local startElementNsSAX2Func tNextStart = xmlSAX2StartElementNs;
-}  // namespace
+struct StartTagLimits::Next {
+    xmlSAXHandlerPtr sax = nullptr;
+    startElementNsSAX2Func startElementNs = nullptr;
+    attributeDeclSAXFunc attributeDecl = nullptr;
+    getEntitySAXFunc getEntity = nullptr;
+};
 
 struct StartTagHooks {
     static void startElement(void* context, const xmlChar* localname, const xmlChar* prefix,
                              const xmlChar* uri, int namespaces, const xmlChar** declared,
                              int attributes, int defaulted, const xmlChar** values) {
         auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
-        StartTagLimits* limits = StartTagLimits::current();
+        StartTagLimits* limits = StartTagLimits::of(context);
+        if (limits == nullptr)
+            return xmlSAX2StartElementNs(context, localname, prefix, uri, namespaces, declared,
+                                         attributes, defaulted, values);
         const int specified = attributes - defaulted;
-        if (limits != nullptr && specified > kMaxAttributesPerStartTag) {
-            limits->refuse(ctxt, tooMany(QStringLiteral("A start tag with %1").arg(specified),
-                                         "attributes", kMaxAttributesPerStartTag));
-            return;
-        }
-        if (limits != nullptr && namespaces > kMaxNamespacesPerStartTag) {
-            limits->refuse(ctxt, tooMany(QStringLiteral("A start tag with %1").arg(namespaces),
-                                         "namespace declarations", kMaxNamespacesPerStartTag));
-            return;
-        }
-        tNextStart(context, localname, prefix, uri, namespaces, declared, attributes, defaulted,
-                   values);
+        bool refused = false;
+        limits->pipeline_.guard([&] {
+            if (specified > kMaxAttributesPerStartTag) {
+                limits->refuse(ctxt, tooMany(QStringLiteral("A start tag with %1").arg(specified),
+                                             "attributes", kMaxAttributesPerStartTag));
+                refused = true;
+            } else if (namespaces > kMaxNamespacesPerStartTag) {
+                limits->refuse(ctxt, tooMany(QStringLiteral("A start tag with %1").arg(namespaces),
+                                             "namespace declarations", kMaxNamespacesPerStartTag));
+                refused = true;
+            }
+        });
+        if (!refused)
+            limits->next_->startElementNs(context, localname, prefix, uri, namespaces, declared,
+                                          attributes, defaulted, values);
     }
 
     static void attributeDecl(void* context, const xmlChar* element, const xmlChar* name, int type,
                               int def, const xmlChar* defaultValue, xmlEnumerationPtr tree) {
-        StartTagLimits* limits = StartTagLimits::current();
-        if (limits != nullptr && defaultValue != nullptr) {
+        StartTagLimits* limits = StartTagLimits::of(context);
+        if (limits == nullptr)
+            return xmlSAX2AttributeDecl(context, element, name, type, def, defaultValue, tree);
+        if (defaultValue != nullptr) {
             try {
                 int& count = limits->defaults_[QByteArray(reinterpret_cast<const char*>(element))];
                 limits->mostDefaults_ = std::max(limits->mostDefaults_, ++count);
@@ -95,102 +105,97 @@ struct StartTagHooks {
                 // Out of memory: the count stays as it was, and the check fails soon after.
             }
         }
-        xmlSAX2AttributeDecl(context, element, name, type, def, defaultValue, tree);
+        limits->next_->attributeDecl(context, element, name, type, def, defaultValue, tree);
     }
 
     static xmlEntityPtr getEntity(void* context, const xmlChar* name) {
         // Only a reference in the document's content brings the entity's tags in (the DTD
         // looks entities up too, when they are declared).
         auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
-        StartTagLimits* limits = StartTagLimits::current();
-        if (limits != nullptr && !limits->crowdedEntities_.isEmpty() && ctxt != nullptr &&
-            ctxt->inSubset == 0 && name != nullptr &&
-            limits->crowdedEntities_.contains(QByteArray(reinterpret_cast<const char*>(name)))) {
-            limits->refuse(ctxt, tooMany(QStringLiteral("A start tag with more than %1")
-                                             .arg(2 * kMaxNamespacesPerStartTag),
-                                         "namespace declarations", kMaxNamespacesPerStartTag));
-            return nullptr;
-        }
-        return xmlSAX2GetEntity(context, name);
+        StartTagLimits* limits = StartTagLimits::of(context);
+        if (limits == nullptr)
+            return xmlSAX2GetEntity(context, name);
+        bool refused = false;
+        limits->pipeline_.guard([&] {
+            if (!limits->crowdedEntities_.isEmpty() && ctxt != nullptr && ctxt->inSubset == 0 &&
+                name != nullptr &&
+                limits->crowdedEntities_.contains(
+                    QByteArray(reinterpret_cast<const char*>(name)))) {
+                limits->refuse(ctxt, tooMany(QStringLiteral("A start tag with more than %1")
+                                                 .arg(2 * kMaxNamespacesPerStartTag),
+                                             "namespace declarations", kMaxNamespacesPerStartTag));
+                refused = true;
+            }
+        });
+        return refused ? nullptr : limits->next_->getEntity(context, name);
     }
 };
 
-StartTagLimits::StartTagLimits(_xmlParserCtxt* context) : previous_(tCurrent), context_(context) {
-    tCurrent = this;
+StartTagLimits::StartTagLimits(ParsePipeline& pipeline)
+    : pipeline_(pipeline), context_(pipeline.context()), next_(std::make_unique<Next>()) {
+    xmlSAXHandlerPtr sax = context_->sax;
+    next_->sax = sax;
+    next_->startElementNs =
+        ChainHandler(sax->startElementNs, &StartTagHooks::startElement, xmlSAX2StartElementNs);
+    next_->attributeDecl =
+        ChainHandler(sax->attributeDecl, &StartTagHooks::attributeDecl, xmlSAX2AttributeDecl);
+    next_->getEntity = ChainHandler(sax->getEntity, &StartTagHooks::getEntity, xmlSAX2GetEntity);
+    pipeline_.startTags = this;
 }
 
 StartTagLimits::~StartTagLimits() {
-    tCurrent = previous_;
+    pipeline_.startTags = nullptr;
+    xmlSAXHandlerPtr sax = next_->sax;
+    UnchainHandler(sax->startElementNs, &StartTagHooks::startElement, next_->startElementNs);
+    UnchainHandler(sax->attributeDecl, &StartTagHooks::attributeDecl, next_->attributeDecl);
+    UnchainHandler(sax->getEntity, &StartTagHooks::getEntity, next_->getEntity);
 }
 
-StartTagLimits* StartTagLimits::current() {
-    return tCurrent;
-}
-
-void StartTagLimits::install(_xmlSAXHandler* sax) {
-    if (sax->startElementNs != StartTagHooks::startElement)
-        tNextStart = sax->startElementNs != nullptr ? sax->startElementNs : xmlSAX2StartElementNs;
-    sax->startElementNs = StartTagHooks::startElement;
-    sax->attributeDecl = StartTagHooks::attributeDecl;
-    sax->getEntity = StartTagHooks::getEntity;
+StartTagLimits* StartTagLimits::of(const void* context) {
+    const ParsePipeline* pipeline = ParsePipeline::of(context);
+    return pipeline != nullptr ? pipeline->startTags : nullptr;
 }
 
 void StartTagLimits::watchEntityContext(_xmlParserCtxt* context) {
-    StartTagLimits* limits = tCurrent;
-    if (limits != nullptr && context != nullptr && context != limits->context_)
-        limits->entityContexts_.push_back(context);
+    if (context != nullptr && context != context_)
+        entityContexts_.push_back(context);
 }
 
 void StartTagLimits::forgetEntityContext(_xmlParserCtxt* context) {
-    if (StartTagLimits* limits = tCurrent) {
-        auto& contexts = limits->entityContexts_;
-        const auto last = std::find(contexts.rbegin(), contexts.rend(), context);
-        if (last != contexts.rend())
-            contexts.erase(std::next(last).base());
-    }
+    const auto last = std::find(entityContexts_.rbegin(), entityContexts_.rend(), context);
+    if (last != entityContexts_.rend())
+        entityContexts_.erase(std::next(last).base());
 }
 
 void StartTagLimits::noteEntity(const unsigned char* name, const unsigned char* content) {
-    StartTagLimits* limits = tCurrent;
-    if (limits == nullptr || name == nullptr || content == nullptr)
+    if (name == nullptr || content == nullptr)
         return;
     if (mostDeclarationsInATag(content) > 2 * kMaxNamespacesPerStartTag)
-        limits->crowdedEntities_.append(QByteArray(reinterpret_cast<const char*>(name)));
+        crowdedEntities_.append(QByteArray(reinterpret_cast<const char*>(name)));
 }
 
 void StartTagLimits::refuse(_xmlParserCtxt* at, const QString& reason) {
     if (!refused_) {
         refused_ = true;
-        if (XmlErrorCapture* capture = XmlErrorCapture::current())
+        if (XmlErrorCapture* capture = XmlErrorCapture::of(at))
             capture->recordLoadFailure(at, XML_ERR_NO_MEMORY, reason, QByteArray());
     }
     // As when the parser stops itself: no more of the tree is built, nothing more reported.
     for (_xmlParserCtxt* stopped : {at, context_}) {
-        if (stopped != nullptr) {
-            stopped->instate = XML_PARSER_EOF;
-            stopped->disableSAX = 1;
-        }
+        libxml::StopParse(stopped);
     }
 }
 
 bool StartTagLimits::mayGrow(const void* block, std::size_t size) {
-    StartTagLimits* limits = tCurrent;
-    if (limits == nullptr || limits->context_ == nullptr || block == nullptr)
+    StartTagLimits* limits = this;
+    if (block == nullptr)
         return true;
     const xmlParserCtxtPtr ctxt = limits->context_;
     // The table doubles when it is full: it is refused growth once it would hold more than the
     // limit and the most defaults of an element (which come into the same table).
     const long long allowed = 2LL * (kMaxAttributesPerStartTag + limits->mostDefaults_) + 16;
-    constexpr std::size_t kAttributeBytes = 5 * sizeof(xmlChar*);  // five pointers each
-    // The parser grows the attribute table and at once a table of one int an attribute: a
-    // growth to a tenth of the one before marks the attribute table of any parser context of
-    // this check, also one that parses an entity's text for an entity reference.
     const std::size_t before = std::exchange(limits->lastGrowth_, size);
-    const bool attributeTables =
-        before % (2 * kAttributeBytes) == 0 && size == before / kAttributeBytes * sizeof(int);
-    const std::size_t attributeRoom = block == ctxt->atts ? size / kAttributeBytes
-                                      : attributeTables   ? before / kAttributeBytes
-                                                          : 0;
+    const std::size_t attributeRoom = libxml::AttributeRoom(ctxt, block, size, before);
     if (attributeRoom > static_cast<std::size_t>(allowed)) {
         limits->refuse(
             ctxt,
@@ -201,7 +206,9 @@ bool StartTagLimits::mayGrow(const void* block, std::size_t size) {
     // Two pointers a declaration, of every element still open: refused growth once it would
     // hold more than twice what one start tag may hold. (The document's table and those of
     // external entities; internal entities are judged by their text, see noteEntity.)
-    const auto isNamespaceTable = [block](const _xmlParserCtxt* c) { return block == c->nsTab; };
+    const auto isNamespaceTable = [block](const _xmlParserCtxt* c) {
+        return libxml::IsNamespaceTable(c, block);
+    };
     if (size / (2 * sizeof(xmlChar*)) > static_cast<std::size_t>(4 * kMaxNamespacesPerStartTag) &&
         (isNamespaceTable(ctxt) || std::any_of(limits->entityContexts_.begin(),
                                                limits->entityContexts_.end(), isNamespaceTable))) {

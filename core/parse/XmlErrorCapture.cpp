@@ -1,5 +1,6 @@
 #include "parse/XmlErrorCapture.h"
 
+#include "parse/ParsePipeline.h"
 #include "parse/ParserMemory.h"
 
 #include <libxml/globals.h>
@@ -12,20 +13,11 @@
 
 namespace {
 
+// The capture of this thread's parses that no check's pipeline owns (see XmlErrorCapture::of).
 thread_local XmlErrorCapture* tCurrent = nullptr;
-// How many errors a check on this thread keeps, the first included.
-thread_local int tErrorsPerCheck = 1;
 
 // How much of a very long line the report shows on each side of the error.
 constexpr std::ptrdiff_t kSourceWindow = 200;
-
-void onError(void* capture, xmlErrorPtr error) {
-    // No C++ exception may cross the parser: a failure here only loses the report.
-    try {
-        static_cast<XmlErrorCapture*>(capture)->record(error);
-    } catch (...) {
-    }
-}
 
 void onGenericMessage(void*, const char*, ...) {}
 
@@ -92,6 +84,14 @@ QString ReasonText(const QString& message) {
     return reason + QStringLiteral("\r\n");
 }
 
+void XmlErrorCapture::onError(void* capture, libxml::ErrorArg error) {
+    // No C++ exception may cross the parser: a failure here only loses the report.
+    try {
+        static_cast<XmlErrorCapture*>(capture)->record(error);
+    } catch (...) {
+    }
+}
+
 XmlErrorCapture::XmlErrorCapture()
     : previous_(tCurrent),
       previousHandler_(xmlStructuredError),
@@ -109,13 +109,17 @@ XmlErrorCapture::~XmlErrorCapture() {
     tCurrent = previous_;
 }
 
-XmlErrorCapture* XmlErrorCapture::current() {
+XmlErrorCapture* XmlErrorCapture::of(const void* context) {
+    if (const ParsePipeline* pipeline = ParsePipeline::of(context))
+        return pipeline->capture;
     return tCurrent;
 }
 
 void XmlErrorCapture::addContext(_xmlParserCtxt* context) {
-    if (context != nullptr && !keepNoContexts_ && !knows(context))
+    if (context != nullptr && !keepNoContexts_ && !knows(context)) {
         contexts_.push_back(context);
+        libxml::RouteContextErrors(context, onError, this);
+    }
 }
 
 bool XmlErrorCapture::knows(const _xmlParserCtxt* context) const {
@@ -148,7 +152,7 @@ ParseErrorReport* XmlErrorCapture::nextReport() {
         hasError_ = true;
         return &report_;
     }
-    if (static_cast<int>(later_.size()) + 1 >= tErrorsPerCheck)
+    if (static_cast<int>(later_.size()) + 1 >= errorsKept_)
         return nullptr;
     return &later_.emplace_back();
 }
@@ -244,12 +248,4 @@ void XmlErrorCapture::recordOwn(int code, const QString& reason, const QString& 
     report->errorCode = code;
     report->reason = ReasonText(reason);
     report->url = url;
-}
-
-int ErrorsPerCheck() {
-    return tErrorsPerCheck;
-}
-
-void SetErrorsPerCheck(int count) {
-    tErrorsPerCheck = std::max(1, count);
 }

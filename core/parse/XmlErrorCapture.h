@@ -5,6 +5,7 @@
 // its refusals here too. libxml2 itself stays out of this header.
 
 #include "parse/CheckResult.h"
+#include "parse/Libxml.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,8 +23,13 @@ public:
     XmlErrorCapture(const XmlErrorCapture&) = delete;
     XmlErrorCapture& operator=(const XmlErrorCapture&) = delete;
 
-    // The capture of the check running on this thread, or null.
-    static XmlErrorCapture* current();
+    // The capture that errors raised with `context` go to: that of the check whose parse the
+    // context belongs to (see ParsePipeline), else the one of this thread (the schema
+    // compiler's parses, which the check does not set up itself), or null.
+    static XmlErrorCapture* of(const void* context);
+
+    // How many errors are kept, the first included (1, the default: only the first).
+    void keepErrors(int count) { errorsKept_ = count < 1 ? 1 : count; }
 
     // A parser context of this check: errors that carry it get their position in the file
     // and their source line from it.
@@ -39,8 +45,11 @@ public:
     // given is the checked document's, used also for errors that name no document.
     void nameUrl(const QByteArray& url, const QString& shown);
 
+    // The error handler that records into the capture given as its data.
+    static void onError(void* capture, libxml::ErrorArg error);
+
     // Records a parser error (warnings are ignored). The first error is the report; later ones
-    // are kept only as far as SetErrorsPerCheck allows.
+    // are kept only as far as keepErrors allows.
     void record(const _xmlError* error);
     // Records a refusal of the entity loader, at the place in `context` that asked for it.
     void recordLoadFailure(_xmlParserCtxt* context, int code, const QString& reason,
@@ -59,7 +68,7 @@ public:
     // The parser ran out of memory: the check gives no verdict.
     bool outOfMemory() const { return outOfMemory_; }
     const ParseErrorReport& report() const { return report_; }
-    // The errors after the first, in the order raised (none unless SetErrorsPerCheck asked).
+    // The errors after the first, in the order raised (none unless keepErrors asked).
     const std::vector<ParseErrorReport>& laterErrors() const { return later_; }
 
 private:
@@ -72,7 +81,7 @@ private:
     // Where the next error goes: the report, a later error, or nowhere (null) once full.
     ParseErrorReport* nextReport();
 
-    using StructuredHandler = void (*)(void*, _xmlError*);
+    using StructuredHandler = libxml::ErrorHandler;
     using GenericHandler = void (*)(void*, const char*, ...);
 
     XmlErrorCapture* previous_;
@@ -87,10 +96,8 @@ private:
     bool hasError_ = false;
     bool outOfMemory_ = false;
     bool keepNoContexts_ = false;
+    int errorsKept_ = 1;
 };
-
-// How many errors a check on this thread keeps, the first included (see SetErrorsPerCheck).
-int ErrorsPerCheck();
 
 // The line of the text base..end (UTF-8) that holds `cur`, as the report shows it: at most a
 // few hundred bytes on each side of `cur`, cut at whole characters, a side that was cut marked

@@ -4,14 +4,24 @@
 
 #include <algorithm>
 
-CheckQueue::CheckQueue(int threads, int ahead) : CheckQueue(threads, ahead, Check()) {}
+namespace {
 
-CheckQueue::CheckQueue(int threads, int ahead, Check check)
-    : pool_(check ? std::move(check) : Check([](const QString& path) {
-                SetLargeDocumentsAside();
-                return CheckXmlFile(path);
+// The tree a worker's check set aside, freed once the verdict was handed over.
+thread_local SetAsideTree tWorkersTree;
+
+}  // namespace
+
+CheckQueue::CheckQueue(int threads, int ahead, XmlCheckOptions options)
+    : CheckQueue(threads, ahead, Check(), std::move(options)) {}
+
+CheckQueue::CheckQueue(int threads, int ahead, Check check, XmlCheckOptions options)
+    : pool_(check ? std::move(check) : Check([options = std::move(options)](const QString& path) {
+                // Each worker's own copy: the workers share `options`.
+                XmlCheckOptions own = options;
+                own.setAside = &tWorkersTree;
+                return CheckXmlFile(path, own);
             }),
-            threads, FreeSetAsideDocument),
+            threads, [] { tWorkersTree.reset(); }),
       ahead_(std::max(1, ahead)) {
     // libxml2's process-wide set-up must be done before any worker parses.
     InitXmlChecking();

@@ -23,10 +23,13 @@ public:
     // The check each file gets on a worker.
     using Check = std::function<CheckResult(const QString& path)>;
 
-    // `threads` workers (0: one per core); at most `ahead` files queued or being checked.
-    CheckQueue(int threads, int ahead);
-    // The same with another check than CheckXmlFile (an empty one means CheckXmlFile).
-    CheckQueue(int threads, int ahead, Check check);
+    // `threads` workers (0: one per core); at most `ahead` files queued or being checked, each
+    // with CheckXmlFile and `options` (a worker sets large trees aside until it handed over
+    // their verdicts).
+    CheckQueue(int threads, int ahead, XmlCheckOptions options = {});
+    // The same with another check than CheckXmlFile (an empty one means CheckXmlFile with
+    // `options`).
+    CheckQueue(int threads, int ahead, Check check, XmlCheckOptions options = {});
 
     int threads() const { return pool_.threads(); }
     int ahead() const { return ahead_; }

@@ -12,6 +12,7 @@ struct CheckRunSettings {
     // Files handed to the workers ahead of the row the run has reached, per worker: enough for
     // the window to take the results of a batch at a time (see CheckQueue::takeFront).
     int aheadPerThread = kCheckAheadPerThread;
-    // The check each file gets on a worker; empty: CheckXmlFile.
+    // The check each file gets on a worker; empty: CheckXmlFile with `options`.
     std::function<CheckResult(const QString& path)> check;
+    XmlCheckOptions options;
 };

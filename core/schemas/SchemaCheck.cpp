@@ -6,6 +6,7 @@
 #include "schemas/SchemaCheck.h"
 
 #include "parse/InputFile.h"
+#include "parse/ParsePipeline.h"
 #include "parse/ParserMemory.h"
 #include "parse/ParserSetup.h"
 #include "parse/XmlErrorCapture.h"
@@ -48,8 +49,6 @@ constexpr int kMaxSchemaFiles = 10000;
 // The compiler's type tables are set up on first use and are not guarded: compilations run
 // one at a time.
 std::mutex gCompileLock;
-
-thread_local std::shared_ptr<const SchemaSet> tSchemaSet;
 
 const char* chars(const xmlChar* text) {
     return reinterpret_cast<const char*>(text);
@@ -423,14 +422,6 @@ QString SchemaErrorText(const ParseErrorReport& error) {
     return error.url.isEmpty() ? reason : QStringLiteral("%1: %2").arg(error.url, reason);
 }
 
-void SetSchemaPerCheck(std::shared_ptr<const SchemaSet> schemas) {
-    tSchemaSet = std::move(schemas);
-}
-
-const SchemaSet* SchemaForChecks() {
-    return tSchemaSet.get();
-}
-
 // ---- the schema step of one parse ---------------------------------------------------------
 
 struct SchemaValidation::State {
@@ -472,8 +463,6 @@ struct SchemaValidation::State {
     bool failed = false;  // a schema error was found (maybe beyond those kept)
     int mended = 0;       // refusals of the validator found wrong (see collapsedValueIsValid)
 
-    static thread_local State* current;
-
     startDocumentSAXFunc nextStartDocument = nullptr;
     bool installed = false;
     // Installs the handlers of the step and, for an XML Schema, the validator's plug.
@@ -496,10 +485,13 @@ struct SchemaValidation::State {
     }
     bool installFailed = false;
 
-    // The step of the parse under way on this thread. Its handlers are installed only in that
-    // parse's handler, so it is never null when they run; the context they get may also be
-    // one that reads an entity's text for the parse.
-    static State* of(void*) { return current; }
+    // The step of the parse that `context` belongs to (the document's parser context, or one
+    // that reads an entity's text for it), or null.
+    static State* of(void* context) {
+        const ParsePipeline* pipeline = ParsePipeline::of(context);
+        return pipeline != nullptr && pipeline->schema != nullptr ? pipeline->schema->state()
+                                                                  : nullptr;
+    }
 
     void record(int code, const QString& reason, int line) {
         failed = true;
@@ -520,7 +512,7 @@ struct SchemaValidation::State {
         }
     }
 
-    static void onError(void* data, xmlErrorPtr error) {
+    static void onError(void* data, libxml::ErrorArg error) {
         if (error == nullptr || error->level < XML_ERR_ERROR)
             return;
         if (static_cast<State*>(data)->xsdContext != nullptr && collapsedValueIsValid(error)) {
@@ -827,8 +819,6 @@ struct SchemaValidation::State {
     }
 };
 
-thread_local SchemaValidation::State* SchemaValidation::State::current = nullptr;
-
 void SchemaValidation::State::startFromHints(int attributeCount, const xmlChar** attributes) {
     std::vector<std::pair<QByteArray, QByteArray>> named;  // namespace, location as written
     for (int i = 0; i < attributeCount; ++i) {
@@ -884,10 +874,11 @@ void SchemaValidation::State::startFromHints(int attributeCount, const xmlChar**
     plugXsd();
 }
 
-SchemaValidation::SchemaValidation(_xmlParserCtxt* context, const QByteArray& documentUrl,
-                                   const QString& shown) {
-    const SchemaSet* set = SchemaForChecks();
-    if (set == nullptr || context == nullptr)
+SchemaValidation::SchemaValidation(ParsePipeline& pipeline, const SchemaSet* set, int errorsKept,
+                                   const QByteArray& documentUrl, const QString& shown)
+    : pipeline_(pipeline) {
+    _xmlParserCtxt* context = pipeline.context();
+    if (set == nullptr)
         return;
     state_ = std::make_unique<State>();
     State& s = *state_;
@@ -896,14 +887,14 @@ SchemaValidation::SchemaValidation(_xmlParserCtxt* context, const QByteArray& do
     s.documentUrl = documentUrl;
     s.shown = shown;
     s.set = set;
-    s.errorsKept = std::max(1, ErrorsPerCheck());
+    s.errorsKept = std::max(1, errorsKept);
     if (!set->usesHints())
         s.compiled = std::shared_ptr<const SchemaSet::Compiled>(set->compiled(), [](auto*) {});
     // The parse resets the context and applies its options (which set handlers) before it
     // reads anything: the step's handlers go in when the document starts.
     s.nextStartDocument = s.own->startDocument;
     s.own->startDocument = &State::onStartDocument;
-    State::current = &s;
+    pipeline_.schema = this;
 }
 
 void SchemaValidation::State::install() {
@@ -932,12 +923,11 @@ void SchemaValidation::State::install() {
 }
 
 SchemaValidation::~SchemaValidation() {
-    if (state_ && State::current == state_.get())
-        State::current = nullptr;
+    if (pipeline_.schema == this)
+        pipeline_.schema = nullptr;
 }
 
-bool SchemaChecksNeedTree() {
-    const SchemaSet* set = SchemaForChecks();
+bool SchemaNeedsTree(const SchemaSet* set) {
     return set != nullptr && set->compiled() != nullptr && set->compiled()->rng != nullptr;
 }
 

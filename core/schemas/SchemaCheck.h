@@ -56,26 +56,29 @@ private:
 // The schema error as a usage message: "FILE:LINE: MESSAGE" (no line when not known).
 QString SchemaErrorText(const ParseErrorReport& error);
 
-// For the XML check: the schema set that checks on the calling thread use, or null.
-const SchemaSet* SchemaForChecks();
-// True when that set validates against the document's tree (RELAX NG), which must then be kept.
-bool SchemaChecksNeedTree();
+class ParsePipeline;
 
-// For the XML check: the schema step of one parse. Created after the parser's own handlers are
-// set up and before the parse begins (it chains the handlers it needs, keeping those it finds),
-// and destroyed before the parser context is freed. Does nothing when no schema is set on this
-// thread.
+// True when checks against `set` validate against the document's tree (RELAX NG), which must
+// then be kept.
+bool SchemaNeedsTree(const SchemaSet* set);
+
+// For the XML check: the schema step of one parse (see ParsePipeline), the first to see its
+// events. Created after the other steps joined the chain and before the parse begins (it
+// chains the handlers it needs when the document starts), and destroyed before the parser
+// context is freed. Does nothing without a schema set.
 class SchemaValidation {
 public:
+    // `set` is checked against (null: nothing is); up to `errorsKept` schema errors are kept.
     // `documentUrl` is the document's address as the parser has it, `shown` how reports name
     // the document.
-    SchemaValidation(_xmlParserCtxt* context, const QByteArray& documentUrl, const QString& shown);
+    SchemaValidation(ParsePipeline& pipeline, const SchemaSet* set, int errorsKept,
+                     const QByteArray& documentUrl, const QString& shown);
     ~SchemaValidation();
     SchemaValidation(const SchemaValidation&) = delete;
     SchemaValidation& operator=(const SchemaValidation&) = delete;
 
     // After a parse that loaded the document: a schema error makes it invalid, with the report
-    // of the first schema error (and the later ones as far as SetErrorsPerCheck allows). True
+    // of the first schema error (and the later ones as far as errorsKept allows). True
     // when it did.
     bool finish(CheckResult& result);
 
@@ -86,7 +89,9 @@ public:
     bool needsTree() const;
 
     struct State;
+    State* state() const { return state_.get(); }
 
 private:
+    ParsePipeline& pipeline_;
     std::unique_ptr<State> state_;
 };

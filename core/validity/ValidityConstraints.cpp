@@ -1,5 +1,7 @@
 #include "validity/ValidityConstraints.h"
 
+#include "parse/Libxml.h"
+#include "parse/ParsePipeline.h"
 #include "parse/XmlErrorCapture.h"
 
 #include <libxml/SAX2.h>
@@ -16,8 +18,6 @@
 #include <utility>
 
 namespace {
-
-thread_local ValidityConstraints* tCurrent = nullptr;
 
 // How deep references to entities are followed in the texts the check reads itself (the parser
 // has refused loops and bombs before it reaches the text that holds them).
@@ -236,55 +236,38 @@ const char* typeName(int type) {
     }
 }
 
-// The value of xmlValidCtxt::finishDtd in a parser context whose DTD the parser has not yet
-// checked as a whole (XML_CTXT_FINISH_DTD_0, which libxml2 2.9.14 keeps to itself).
-constexpr unsigned kDtdCheckPending = 0xabcd1234;
-
 // The defaults of ENTITY and ENTITIES attributes that the root element does not use. The
-// parser checks every default of these types when it reaches the root element (in
-// xmlValidateDtdFinal, called from xmlSAX2StartElementNs), used or not; hiding a default's
-// value from it for that call is how the check makes it only a use's error. This relies on
-// libxml2 2.9.14's internals (the check runs once, from the start of the root element, and
-// reads xmlAttribute::defaultValue); tests/test_validity.cpp fails if that changes.
-class UnusedEntityDefaults {
-public:
-    UnusedEntityDefaults(xmlDocPtr doc, QByteArray root, QList<QByteArray> used)
-        : root_(std::move(root)), used_(std::move(used)) {
-        for (xmlDtdPtr dtd : {doc->intSubset, doc->extSubset})
-            if (dtd != nullptr && dtd->attributes != nullptr)
-                xmlHashScan(static_cast<xmlHashTablePtr>(dtd->attributes), collect, this);
-        for (auto& [attribute, value] : hidden_)
-            attribute->defaultValue = nullptr;
-    }
-    ~UnusedEntityDefaults() {
-        for (auto& [attribute, value] : hidden_)
-            attribute->defaultValue = value;
-    }
-    UnusedEntityDefaults(const UnusedEntityDefaults&) = delete;
-    UnusedEntityDefaults& operator=(const UnusedEntityDefaults&) = delete;
-
-private:
-    static void collect(void* payload, void* data, const xmlChar*) {
+// parser checks every default of these types when it reaches the root element, used or not
+// (see libxml::DtdFinalCheckPending); hiding a default's value from it for that call is how
+// the check makes it only a use's error.
+std::vector<xmlAttributePtr> unusedEntityDefaults(xmlDocPtr doc, const QByteArray& root,
+                                                  const QList<QByteArray>& used) {
+    struct Scan {
+        const QByteArray& root;
+        const QList<QByteArray>& used;
+        std::vector<xmlAttributePtr> found;
+    } scan{root, used, {}};
+    const auto collect = [](void* payload, void* data, const xmlChar*) {
         auto* attribute = static_cast<xmlAttributePtr>(payload);
-        auto* self = static_cast<UnusedEntityDefaults*>(data);
+        auto* self = static_cast<Scan*>(data);
         if (attribute == nullptr || attribute->defaultValue == nullptr ||
             (attribute->atype != XML_ATTRIBUTE_ENTITY &&
              attribute->atype != XML_ATTRIBUTE_ENTITIES))
             return;
-        if (text(attribute->elem) == self->root_ &&
-            self->used_.contains(qualified(attribute->prefix, attribute->name)))
+        if (text(attribute->elem) == self->root &&
+            self->used.contains(qualified(attribute->prefix, attribute->name)))
             return;
         try {
-            self->hidden_.emplace_back(attribute, attribute->defaultValue);
+            self->found.push_back(attribute);
         } catch (...) {
             // Out of memory: the default stays visible, as the parser has it.
         }
-    }
-
-    QByteArray root_;
-    QList<QByteArray> used_;
-    std::vector<std::pair<xmlAttributePtr, const xmlChar*>> hidden_;
-};
+    };
+    for (xmlDtdPtr dtd : {doc->intSubset, doc->extSubset})
+        if (dtd != nullptr && dtd->attributes != nullptr)
+            xmlHashScan(static_cast<xmlHashTablePtr>(dtd->attributes), collect, &scan);
+    return std::move(scan.found);
+}
 
 }  // namespace
 
@@ -304,7 +287,7 @@ struct ValidityHooks {
     static void startElement(void* context, const xmlChar* localname, const xmlChar* prefix,
                              const xmlChar* uri, int namespaces, const xmlChar** declared,
                              int attributes, int defaulted, const xmlChar** values) {
-        Self* self = Self::current();
+        Self* self = Self::of(context);
         auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
         if (self != nullptr &&
             (self->aside_ || (ctxt == self->context_ && !self->rootSeen_ && !self->validating()))) {
@@ -328,29 +311,30 @@ struct ValidityHooks {
             return;
         }
         const Self::Known* element = nullptr;
-        try {
+        self->pipeline_.guard([&] {
             element = &self->known(localname, prefix);
             self->checkStartTag(ctxt, *element, attributes, defaulted, values);
-        } catch (...) {
-            // Out of memory: the parser fails soon after, with its own report.
-        }
-        std::optional<UnusedEntityDefaults> hidden;
+        });
+        std::optional<libxml::HiddenDefaults> hidden;
         if (ctxt == self->context_ && !self->rootSeen_) {
             self->rootSeen_ = true;
-            if (element != nullptr && ctxt->vctxt.finishDtd == kDtdCheckPending) {
-                QList<QByteArray> used;
-                for (int i = attributes - defaulted; i < attributes; ++i)
-                    used.append(qualified(values[5 * i + 1], values[5 * i]));
-                hidden.emplace(ctxt->myDoc, element->name, used);
-            }
+            if (element != nullptr && libxml::DtdFinalCheckPending(ctxt))
+                self->pipeline_.guard([&] {
+                    QList<QByteArray> used;
+                    for (int i = attributes - defaulted; i < attributes; ++i)
+                        used.append(qualified(values[5 * i + 1], values[5 * i]));
+                    hidden.emplace(unusedEntityDefaults(ctxt->myDoc, element->name, used));
+                });
         }
         callStart(self, context, localname, prefix, uri, namespaces, declared, attributes,
                   defaulted, values);
         hidden.reset();
-        if (element != nullptr)
-            self->open_.push_back({element->element->contentType, element->name});
-        else
-            self->open_.push_back({});
+        self->pipeline_.guard([&] {
+            if (element != nullptr)
+                self->open_.push_back({element->element->contentType, element->name});
+            else
+                self->open_.push_back({});
+        });
     }
 
     static void callStart(Self* self, void* context, const xmlChar* localname,
@@ -366,7 +350,7 @@ struct ValidityHooks {
 
     static void endElement(void* context, const xmlChar* localname, const xmlChar* prefix,
                            const xmlChar* uri) {
-        Self* self = Self::current();
+        Self* self = Self::of(context);
         if (self != nullptr && !self->aside_ && !self->open_.empty())
             self->open_.pop_back();
         endElementNsSAX2Func next =
@@ -376,7 +360,7 @@ struct ValidityHooks {
     }
 
     static void characters(void* context, const xmlChar* ch, int len) {
-        Self* self = Self::current();
+        Self* self = Self::of(context);
         auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
         if (self != nullptr && !self->aside_ && !self->open_.empty() &&
             self->open_.back().contentType == XML_ELEMENT_TYPE_ELEMENT && len > 0 &&
@@ -389,7 +373,7 @@ struct ValidityHooks {
     }
 
     static xmlEntityPtr getEntity(void* context, const xmlChar* name) {
-        Self* self = Self::current();
+        Self* self = Self::of(context);
         getEntitySAXFunc next = self != nullptr ? self->saved_->getEntity : xmlSAX2GetEntity;
         xmlEntityPtr entity = next != nullptr ? next(context, name) : nullptr;
         auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
@@ -412,16 +396,15 @@ struct ValidityHooks {
 
     static void attributeDecl(void* context, const xmlChar* element, const xmlChar* name, int type,
                               int def, const xmlChar* defaultValue, xmlEnumerationPtr tree) {
-        Self* self = Self::current();
+        Self* self = Self::of(context);
         auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
         if (self != nullptr && element != nullptr && name != nullptr) {
-            try {
+            self->pipeline_.guard([&] {
                 self->known_.clear();
                 Self::Element& declared = self->elements_[text(element)];
                 // The first declaration of an attribute binds; later ones are ignored.
                 declared.add({text(name), type, inExternalMarkup(ctxt)});
-            } catch (...) {
-            }
+            });
         }
         attributeDeclSAXFunc next =
             self != nullptr ? self->saved_->attributeDecl : xmlSAX2AttributeDecl;
@@ -433,17 +416,16 @@ struct ValidityHooks {
 
     static void elementDecl(void* context, const xmlChar* name, int type,
                             xmlElementContentPtr content) {
-        Self* self = Self::current();
+        Self* self = Self::of(context);
         if (self != nullptr && name != nullptr) {
-            try {
+            self->pipeline_.guard([&] {
                 self->known_.clear();
                 Self::Element& declared = self->elements_[text(name)];
                 if (!declared.contentDeclared) {
                     declared.contentDeclared = true;
                     declared.contentType = type;
                 }
-            } catch (...) {
-            }
+            });
         }
         elementDeclSAXFunc next = self != nullptr ? self->saved_->elementDecl : xmlSAX2ElementDecl;
         if (next != nullptr)
@@ -472,42 +454,31 @@ struct ValidityHooks {
     }
 };
 
-namespace {
-
-// Puts `before` back into a handler slot that still holds this check's `mine`.
-template <class Slot>
-void restore(Slot& slot, Slot mine, Slot before) {
-    if (slot == mine)
-        slot = before;
-}
-
-}  // namespace
-
-ValidityConstraints::ValidityConstraints(_xmlParserCtxt* context)
-    : previous_(tCurrent), context_(context), saved_(std::make_unique<Saved>()) {
-    tCurrent = this;
-    xmlSAXHandlerPtr sax = context != nullptr ? context->sax : nullptr;
-    if (sax == nullptr)
-        return;
-    saved_->sax = sax;
-    saved_->startElementNs = std::exchange(sax->startElementNs, ValidityHooks::startElement);
-    saved_->endElementNs = std::exchange(sax->endElementNs, ValidityHooks::endElement);
-    saved_->characters = std::exchange(sax->characters, ValidityHooks::characters);
-    saved_->getEntity = std::exchange(sax->getEntity, ValidityHooks::getEntity);
-    saved_->attributeDecl = std::exchange(sax->attributeDecl, ValidityHooks::attributeDecl);
-    saved_->elementDecl = std::exchange(sax->elementDecl, ValidityHooks::elementDecl);
+ValidityConstraints::ValidityConstraints(ParsePipeline& pipeline)
+    : pipeline_(pipeline), context_(pipeline.context()), saved_(std::make_unique<Saved>()) {
+    xmlSAXHandlerPtr sax = context_->sax;
+    Saved& next = *saved_;
+    next.sax = sax;
+    next.startElementNs =
+        ChainHandler(sax->startElementNs, &ValidityHooks::startElement, xmlSAX2StartElementNs);
+    next.endElementNs =
+        ChainHandler(sax->endElementNs, &ValidityHooks::endElement, xmlSAX2EndElementNs);
+    next.characters = ChainHandler(sax->characters, &ValidityHooks::characters, xmlSAX2Characters);
+    next.getEntity = ChainHandler(sax->getEntity, &ValidityHooks::getEntity, xmlSAX2GetEntity);
+    next.attributeDecl =
+        ChainHandler(sax->attributeDecl, &ValidityHooks::attributeDecl, xmlSAX2AttributeDecl);
+    next.elementDecl =
+        ChainHandler(sax->elementDecl, &ValidityHooks::elementDecl, xmlSAX2ElementDecl);
+    pipeline_.validity = this;
 }
 
 ValidityConstraints::~ValidityConstraints() {
-    // Puts back each handler that is still this check's (a layer installed later has put its
-    // own back before, or keeps it).
+    pipeline_.validity = nullptr;
     putBackContentHandlers();
-    if (xmlSAXHandlerPtr sax = saved_->sax) {
-        restore(sax->getEntity, ValidityHooks::getEntity, saved_->getEntity);
-        restore(sax->attributeDecl, ValidityHooks::attributeDecl, saved_->attributeDecl);
-        restore(sax->elementDecl, ValidityHooks::elementDecl, saved_->elementDecl);
-    }
-    tCurrent = previous_;
+    const Saved& next = *saved_;
+    UnchainHandler(next.sax->getEntity, &ValidityHooks::getEntity, next.getEntity);
+    UnchainHandler(next.sax->attributeDecl, &ValidityHooks::attributeDecl, next.attributeDecl);
+    UnchainHandler(next.sax->elementDecl, &ValidityHooks::elementDecl, next.elementDecl);
 }
 
 void ValidityConstraints::stepAsideFromContent() {
@@ -521,16 +492,16 @@ void ValidityConstraints::stepAsideFromContent() {
 }
 
 void ValidityConstraints::putBackContentHandlers() {
-    if (xmlSAXHandlerPtr sax = saved_->sax) {
-        restore(sax->startElementNs, ValidityHooks::startElement, saved_->startElementNs);
-        restore(sax->endElementNs, ValidityHooks::endElement, saved_->endElementNs);
-        restore(sax->characters, ValidityHooks::characters, saved_->characters);
-        restore(sax->ignorableWhitespace, ValidityHooks::characters, saved_->characters);
-    }
+    const Saved& next = *saved_;
+    UnchainHandler(next.sax->startElementNs, &ValidityHooks::startElement, next.startElementNs);
+    UnchainHandler(next.sax->endElementNs, &ValidityHooks::endElement, next.endElementNs);
+    UnchainHandler(next.sax->characters, &ValidityHooks::characters, next.characters);
+    UnchainHandler(next.sax->ignorableWhitespace, &ValidityHooks::characters, next.characters);
 }
 
-ValidityConstraints* ValidityConstraints::current() {
-    return tCurrent;
+ValidityConstraints* ValidityConstraints::of(const void* context) {
+    const ParsePipeline* pipeline = ParsePipeline::of(context);
+    return pipeline != nullptr ? pipeline->validity : nullptr;
 }
 
 bool ValidityConstraints::validating() const {
@@ -763,7 +734,7 @@ bool ValidityConstraints::holdsBlankReference(const _xmlEntity* entity, int dept
 void ValidityConstraints::found(_xmlParserCtxt* at, int code, const QString& reason) {
     if (hasFinding_)
         return;
-    XmlErrorCapture* capture = XmlErrorCapture::current();
+    XmlErrorCapture* capture = XmlErrorCapture::of(context_);
     if (capture == nullptr)
         return;
     // The text of an internal entity has no address: the finding stands at the reference.

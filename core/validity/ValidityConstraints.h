@@ -19,9 +19,8 @@
 // What the check finds is kept, with its place, until the parse ends: it becomes the report
 // only when the parser raised no error of its own (see reportTo).
 //
-// The handlers chain: those in the handler structure when the check is set up are saved and
-// called, so other layers may wrap the same callbacks before or after. libxml2 stays out of
-// this header.
+// A step of the parse (see ParsePipeline): it joins the chain of the handlers it looks at and
+// calls the next step from each. libxml2 stays out of this header.
 
 #include "parse/CheckResult.h"
 
@@ -36,12 +35,12 @@ struct _xmlParserCtxt;
 struct _xmlSAXHandler;
 struct _xmlEntity;
 class XmlErrorCapture;
+class ParsePipeline;
 
 class ValidityConstraints {
 public:
-    // Installs the checks in the handlers of `context` (the document's parser context) for the
-    // parse on this thread; the destructor puts the previous handlers back.
-    explicit ValidityConstraints(_xmlParserCtxt* context);
+    // Joins the checks to the pipeline's parse; the destructor takes them out again.
+    explicit ValidityConstraints(ParsePipeline& pipeline);
     ~ValidityConstraints();
     ValidityConstraints(const ValidityConstraints&) = delete;
     ValidityConstraints& operator=(const ValidityConstraints&) = delete;
@@ -87,7 +86,7 @@ private:
     };
     struct Saved;
 
-    static ValidityConstraints* current();
+    static ValidityConstraints* of(const void* context);
     bool validating() const;
     // In a document that is not validated, from its root element on: the content handlers go
     // out of the chain.
@@ -109,7 +108,7 @@ private:
     // reference to white space outside its elements.
     bool holdsBlankReference(const _xmlEntity* entity, int depth) const;
 
-    ValidityConstraints* previous_;
+    ParsePipeline& pipeline_;
     _xmlParserCtxt* context_;
     std::unique_ptr<Saved> saved_;  // the handlers installed before
     QHash<QByteArray, Element> elements_;

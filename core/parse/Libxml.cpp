@@ -1,0 +1,207 @@
+#include "parse/Libxml.h"
+
+#include <libxml/SAX2.h>
+#include <libxml/parserInternals.h>
+#include <libxml/valid.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <utility>
+
+namespace libxml {
+
+namespace {
+
+// The deepest nesting checked before 2.13, where the limit is a global the program may raise.
+// The parser keeps its element stack on the heap, so the limit only bounds memory.
+constexpr int kDeepDocuments = 100000;
+
+#if LIBXML_VERSION < 21000
+// xmlValidCtxt::finishDtd of a parser context whose DTD has not been checked as a whole yet
+// (XML_CTXT_FINISH_DTD_0, which these releases keep to themselves).
+constexpr unsigned kDtdCheckPending = 0xabcd1234;
+#else
+// The bit of xmlValidCtxt::flags that says the DTD was checked as a whole
+// (XML_VCTXT_DTD_VALIDATED, which these releases keep to themselves).
+constexpr unsigned kDtdValidated = 1u << 0;
+#endif
+
+}  // namespace
+
+int ParseOptions() {
+#if LIBXML_VERSION >= 21300
+    return XML_PARSE_HUGE;
+#else
+    return 0;
+#endif
+}
+
+int MaxElementDepth() {
+#if LIBXML_VERSION >= 21300
+    return 2048;
+#else
+    return kDeepDocuments;
+#endif
+}
+
+void AllowDeepDocuments() {
+#if LIBXML_VERSION < 21300
+    xmlParserMaxDepth = kDeepDocuments;
+#endif
+}
+
+void RouteContextErrors(xmlParserCtxtPtr ctxt, ErrorHandler handler, void* data) {
+#if LIBXML_VERSION >= 21300
+    xmlCtxtSetErrorHandler(ctxt, handler, data);
+#else
+    (void)ctxt;
+    (void)handler;
+    (void)data;
+#endif
+}
+
+void StopParse(xmlParserCtxtPtr ctxt) {
+    if (ctxt == nullptr)
+        return;
+#if LIBXML_VERSION >= 21300
+    xmlStopParser(ctxt);
+#else
+    ctxt->instate = XML_PARSER_EOF;
+    ctxt->disableSAX = 1;
+#endif
+}
+
+bool ParseStopped(const xmlParserCtxt* ctxt) {
+#if LIBXML_VERSION >= 21300
+    return ctxt->disableSAX > 1;
+#else
+    return ctxt->instate == XML_PARSER_EOF;
+#endif
+}
+
+bool DtdFinalCheckPending(const xmlParserCtxt* ctxt) {
+#if LIBXML_VERSION < 21000
+    return ctxt->vctxt.finishDtd == kDtdCheckPending;
+#else
+    return (ctxt->vctxt.flags & kDtdValidated) == 0;
+#endif
+}
+
+HiddenDefaults::HiddenDefaults(std::vector<xmlAttributePtr> attributes) {
+    hidden_.reserve(attributes.size());
+    for (xmlAttributePtr attribute : attributes) {
+        hidden_.emplace_back(attribute, attribute->defaultValue);
+        attribute->defaultValue = nullptr;
+    }
+}
+
+HiddenDefaults::~HiddenDefaults() {
+    for (auto& [attribute, value] : hidden_)
+        attribute->defaultValue = const_cast<xmlChar*>(value);
+}
+
+ContentCheckSkipped::ContentCheckSkipped(xmlParserCtxtPtr ctxt) : ctxt_(ctxt) {
+    if (ctxt_->vctxt.vstateNr == 0) {
+        ctxt_->vctxt.vstateNr = 1;
+        set_ = true;
+    }
+}
+
+ContentCheckSkipped::~ContentCheckSkipped() {
+    if (set_)
+        ctxt_->vctxt.vstateNr = 0;
+}
+
+void RaiseValidityError(xmlParserCtxtPtr ctxt, xmlNodePtr node, int code, ErrorHandler handler,
+                        void* data, const char* message, const xmlChar* str1, const xmlChar* str2,
+                        const xmlChar* str3) {
+    ctxt->valid = 0;
+    if (handler == nullptr)
+        return;
+    const auto* s1 = reinterpret_cast<const char*>(str1);
+    const auto* s2 = reinterpret_cast<const char*>(str2);
+    const auto* s3 = reinterpret_cast<const char*>(str3);
+    // The validator's messages take one to three strings, in order.
+    std::string text(256, '\0');
+    for (;;) {
+        const int written = std::snprintf(text.data(), text.size(), message, s1, s2, s3);
+        if (written < 0)
+            return;
+        if (static_cast<std::size_t>(written) < text.size()) {
+            text.resize(static_cast<std::size_t>(written));
+            break;
+        }
+        text.resize(static_cast<std::size_t>(written) + 1);
+    }
+    // Placed as the validator places an error of a parse: at the current input, or at the one
+    // that holds it when the current one has no address (the text of an internal entity).
+    const xmlParserInput* in = ctxt->input;
+    if (in != nullptr && in->filename == nullptr && ctxt->inputNr > 1)
+        in = ctxt->inputTab[ctxt->inputNr - 2];
+    xmlError error{};
+    error.domain = XML_FROM_VALID;
+    error.code = code;
+    error.message = text.data();
+    error.level = XML_ERR_ERROR;
+    error.file = in != nullptr ? const_cast<char*>(in->filename) : nullptr;
+    error.line = in != nullptr ? in->line : 0;
+    error.int2 = in != nullptr ? in->col : 0;
+    error.str1 = const_cast<char*>(s1);
+    error.str2 = const_cast<char*>(s2);
+    error.str3 = const_cast<char*>(s3);
+    error.ctxt = ctxt;
+    error.node = node;
+    handler(data, &error);
+}
+
+void AddTextAsBuilderWould(xmlParserCtxtPtr ctxt, long long held, const xmlChar* chars, int length,
+                           bool cdata, void (*add)(void*, const xmlChar*, int)) {
+    const xmlNodePtr holder = xmlNewDocNode(ctxt->myDoc, nullptr, BAD_CAST "text", nullptr);
+    const xmlNodePtr node = cdata ? xmlNewCDataBlock(ctxt->myDoc, BAD_CAST "x", 1)
+                                  : xmlNewDocText(ctxt->myDoc, BAD_CAST "x");
+    if (holder == nullptr || node == nullptr) {
+        xmlFreeNode(holder);
+        xmlFreeNode(node);
+        return;
+    }
+    xmlAddChild(holder, node);
+    const xmlNodePtr before = ctxt->node;
+    ctxt->node = holder;
+    ctxt->nodelen = static_cast<int>(held);
+    ctxt->nodemem = static_cast<int>(held) + 1;
+    add(ctxt, chars, length);
+    ctxt->node = before;
+    xmlFreeNode(holder);
+}
+
+long long MaxTextLength(const xmlParserCtxt* ctxt) {
+#ifdef XML_MAX_HUGE_LENGTH
+    if ((ctxt->options & XML_PARSE_HUGE) != 0)
+        return XML_MAX_HUGE_LENGTH;
+#else
+    (void)ctxt;  // the check never parses with XML_PARSE_HUGE on these releases
+#endif
+    return XML_MAX_TEXT_LENGTH;
+}
+
+std::size_t AttributeRoom(const xmlParserCtxt* ctxt, const void* block, std::size_t size,
+                          std::size_t previous) {
+    if (!kQuadraticStartTags || block == nullptr)
+        return 0;
+    constexpr std::size_t kAttributeBytes = 5 * sizeof(xmlChar*);
+    if (block == ctxt->atts)
+        return size / kAttributeBytes;
+    // The table of one int an attribute grows right after the attribute table, to a tenth
+    // of its size: that marks the attribute table of any parser context of the check, also one
+    // that parses an entity's text.
+    const bool attributeTables =
+        previous % (2 * kAttributeBytes) == 0 && size == previous / kAttributeBytes * sizeof(int);
+    return attributeTables ? previous / kAttributeBytes : 0;
+}
+
+bool IsNamespaceTable(const xmlParserCtxt* ctxt, const void* block) {
+    return kQuadraticStartTags && block != nullptr && block == ctxt->nsTab;
+}
+
+}  // namespace libxml
