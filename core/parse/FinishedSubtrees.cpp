@@ -562,11 +562,6 @@ FinishedSubtrees::~FinishedSubtrees() {
     UnchainHandler(sax->processingInstruction, &instructionHandler, n.processingInstruction);
 }
 
-FinishedSubtrees* FinishedSubtrees::of(const void* context) {
-    const ParsePipeline* pipeline = ParsePipeline::of(context);
-    return pipeline != nullptr ? pipeline->finished : nullptr;
-}
-
 FinishedSubtrees::OpenElement* FinishedSubtrees::openElementFor(void* node) {
     if (!open_.empty() && open_.back()->node == node)
         return open_.back().get();
@@ -642,7 +637,10 @@ void FinishedSubtrees::text(_xmlParserCtxt* ctxt, const xmlChar* chars, int leng
         return;
     const Run kind = cdata ? Run::Cdata : Run::Text;
     if (run_ == kind && (!cdata || libxml::kBuilderMergesCdata)) {
-        if (runLength_ + length > libxml::MaxTextLength(ctxt))
+        // The parse's options are set when it starts: the limit is looked up at the first run.
+        if (maxText_ < 0)
+            maxText_ = libxml::MaxTextLength(ctxt);
+        if (runLength_ + length > maxText_)
             return refuseHugeText(ctxt, chars, length, cdata);
         runLength_ += length;
         return;

@@ -26,8 +26,9 @@
 #include <memory>
 #include <vector>
 
+#include "parse/ParsePipeline.h"
+
 struct _xmlParserCtxt;
-class ParsePipeline;
 
 // A step of the parse (see ParsePipeline): it joins the chain of element starts and ends, text,
 // comments and processing instructions, for as long as it lives.
@@ -59,7 +60,10 @@ public:
     // True when what `context` parses now goes into the tree.
     bool builds(const _xmlParserCtxt* context) const;
     // The step of the parse that `context` belongs to, or null.
-    static FinishedSubtrees* of(const void* context);
+    static FinishedSubtrees* of(const void* context) {
+        const ParsePipeline* pipeline = ParsePipeline::of(context);
+        return pipeline != nullptr ? pipeline->finished : nullptr;
+    }
 
     struct OpenElement;
     struct Next;
@@ -91,6 +95,7 @@ private:
     Run run_ = Run::None;  // the kind of the text node the builder would be adding to
     long long runLength_ = 0;
     int foldEvery_;
+    long long maxText_ = -1;  // the longest text node the builder takes (-1: not yet known)
     int endedSinceFold_ = 0;
     std::size_t usedAtFold_ = 0;
     // The open elements whose children were freed in part, outermost first.

@@ -13,12 +13,6 @@ ParsePipeline::~ParsePipeline() {
     context_->_private = previous_;
 }
 
-ParsePipeline* ParsePipeline::of(const void* context) {
-    return context != nullptr
-               ? static_cast<ParsePipeline*>(static_cast<const xmlParserCtxt*>(context)->_private)
-               : nullptr;
-}
-
 void ParsePipeline::fail(std::exception_ptr failure) noexcept {
     if (!failure_)
         failure_ = std::move(failure);

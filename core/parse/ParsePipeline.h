@@ -23,10 +23,11 @@
 // guard(), which stops the parse and keeps the exception; rethrow() throws it once the parse
 // has returned.
 
+#include <libxml/parser.h>
+
 #include <exception>
 #include <utility>
 
-struct _xmlParserCtxt;
 class XmlErrorCapture;
 class StartTagLimits;
 class FinishedSubtrees;
@@ -43,7 +44,11 @@ public:
 
     // The pipeline of the parse that `context` (a parser context a callback got) belongs to;
     // null for a context of no check.
-    static ParsePipeline* of(const void* context);
+    static ParsePipeline* of(const void* context) {
+        return context != nullptr ? static_cast<ParsePipeline*>(
+                                        static_cast<const xmlParserCtxt*>(context)->_private)
+                                  : nullptr;
+    }
 
     _xmlParserCtxt* context() const { return context_; }
 

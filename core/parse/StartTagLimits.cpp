@@ -75,21 +75,17 @@ struct StartTagHooks {
             return xmlSAX2StartElementNs(context, localname, prefix, uri, namespaces, declared,
                                          attributes, defaulted, values);
         const int specified = attributes - defaulted;
-        bool refused = false;
+        if (specified <= kMaxAttributesPerStartTag && namespaces <= kMaxNamespacesPerStartTag)
+            return limits->next_->startElementNs(context, localname, prefix, uri, namespaces,
+                                                 declared, attributes, defaulted, values);
         limits->pipeline_.guard([&] {
-            if (specified > kMaxAttributesPerStartTag) {
+            if (specified > kMaxAttributesPerStartTag)
                 limits->refuse(ctxt, tooMany(QStringLiteral("A start tag with %1").arg(specified),
                                              "attributes", kMaxAttributesPerStartTag));
-                refused = true;
-            } else if (namespaces > kMaxNamespacesPerStartTag) {
+            else
                 limits->refuse(ctxt, tooMany(QStringLiteral("A start tag with %1").arg(namespaces),
                                              "namespace declarations", kMaxNamespacesPerStartTag));
-                refused = true;
-            }
         });
-        if (!refused)
-            limits->next_->startElementNs(context, localname, prefix, uri, namespaces, declared,
-                                          attributes, defaulted, values);
     }
 
     static void attributeDecl(void* context, const xmlChar* element, const xmlChar* name, int type,
@@ -149,11 +145,6 @@ StartTagLimits::~StartTagLimits() {
     UnchainHandler(sax->startElementNs, &StartTagHooks::startElement, next_->startElementNs);
     UnchainHandler(sax->attributeDecl, &StartTagHooks::attributeDecl, next_->attributeDecl);
     UnchainHandler(sax->getEntity, &StartTagHooks::getEntity, next_->getEntity);
-}
-
-StartTagLimits* StartTagLimits::of(const void* context) {
-    const ParsePipeline* pipeline = ParsePipeline::of(context);
-    return pipeline != nullptr ? pipeline->startTags : nullptr;
 }
 
 void StartTagLimits::watchEntityContext(_xmlParserCtxt* context) {

@@ -12,6 +12,8 @@
 // Attributes that the DTD supplies by default are not limited: their number is declared, not
 // read from a tag, and the document's own DTD is checked as it is.
 
+#include "parse/ParsePipeline.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -30,8 +32,6 @@ struct _xmlSAXHandler;
 constexpr int kMaxAttributesPerStartTag = 25000;
 constexpr int kMaxNamespacesPerStartTag = 25000;
 
-class ParsePipeline;
-
 // A step of the parse (see ParsePipeline): while it lives, the checks of start tags apply to
 // the pipeline's parse. It joins the chain of the element starts, attribute declarations and
 // entity look-ups; a start tag within the limits goes on to the next step.
@@ -43,7 +43,10 @@ public:
     StartTagLimits& operator=(const StartTagLimits&) = delete;
 
     // The limits of the parse that `context` belongs to, or null.
-    static StartTagLimits* of(const void* context);
+    static StartTagLimits* of(const void* context) {
+        const ParsePipeline* pipeline = ParsePipeline::of(context);
+        return pipeline != nullptr ? pipeline->startTags : nullptr;
+    }
 
     // A context that parses the text of an external entity, from when its input opens until
     // the input closes (the context is freed only after its inputs).
