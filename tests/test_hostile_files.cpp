@@ -6,7 +6,7 @@
 #include "check/XmlCheck.h"
 #include "parse/ParserMemory.h"
 #include "parse/XmlErrorCapture.h"
-#include "tests/support/TestEnv.h"
+#include "tests/support/CoreTestEnv.h"
 
 #include <QFile>
 #include <QTest>
