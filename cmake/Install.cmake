@@ -4,9 +4,9 @@
 include(GNUInstallDirs)
 
 set(BRELLIX_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/brellix)
-set(BRELLIX_PROGRAMS brellix)
-if(TARGET brellix-check)
-    list(APPEND BRELLIX_PROGRAMS brellix-check)
+set(BRELLIX_PROGRAMS brellix-check)
+if(BRELLIX_WINDOW)
+    list(APPEND BRELLIX_PROGRAMS brellix)
 endif()
 
 install(TARGETS ${BRELLIX_PROGRAMS} RUNTIME DESTINATION ${BRELLIX_INSTALL_DIR})
@@ -19,17 +19,21 @@ foreach(program ${BRELLIX_PROGRAMS})
         message(STATUS \"Installing: \${bin}/${program} -> ../${BRELLIX_INSTALL_DIR}/${program}\")
     ")
 endforeach()
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/brellix.desktop
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-foreach(size 32 48 128 256)
-    install(FILES ${CMAKE_SOURCE_DIR}/packaging/icons/brellix-${size}.png
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
-            RENAME brellix.png)
-endforeach()
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/icons/brellix.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/example.brellix.brellix.metainfo.xml
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# The window's files, left out of a build without it.
+if(BRELLIX_WINDOW)
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/brellix.desktop
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    foreach(size 32 48 128 256)
+        install(FILES ${CMAKE_SOURCE_DIR}/packaging/icons/brellix-${size}.png
+                DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+                RENAME brellix.png)
+    endforeach()
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/icons/brellix.svg
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/example.brellix.brellix.metainfo.xml
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+    install(FILES ${CMAKE_BINARY_DIR}/packaging/brellix.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/completion/brellix-check
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
@@ -48,9 +52,7 @@ foreach(source man/brellix.1 man/brellix-check.1 changelog)
     list(APPEND BRELLIX_COMPRESSED ${compressed})
 endforeach()
 add_custom_target(brellix_packaging_files ALL DEPENDS ${BRELLIX_COMPRESSED})
-install(FILES ${CMAKE_BINARY_DIR}/packaging/brellix.1.gz
-              ${CMAKE_BINARY_DIR}/packaging/brellix-check.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/brellix-check.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${CMAKE_SOURCE_DIR}/packaging/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/brellix)
 
