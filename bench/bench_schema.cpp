@@ -9,7 +9,7 @@
 // the end). --threads: brellix-check's -j (default 2, as xargs -P 2).
 
 #include "Corpus.h"
-#include "tests/support/TestEnv.h"
+#include "tests/support/TestFolder.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>

@@ -5,7 +5,20 @@
 function(brellix_check_core_includes target)
     set(forbidden "")
     foreach(module Gui Widgets)
-        get_target_property(dirs Qt6::${module} INTERFACE_INCLUDE_DIRECTORIES)
+        if(TARGET Qt6::${module})
+            get_target_property(dirs Qt6::${module} INTERFACE_INCLUDE_DIRECTORIES)
+        else()
+            # A build without the window does not look for QtGui or QtWidgets; where their
+            # headers are installed, they lie beside QtCore's (where not, no core file can
+            # include them anyway).
+            get_target_property(core_dirs Qt6::Core INTERFACE_INCLUDE_DIRECTORIES)
+            set(dirs "")
+            foreach(dir ${core_dirs})
+                if(dir MATCHES "^(.*)/QtCore$")
+                    list(APPEND dirs "${CMAKE_MATCH_1}/Qt${module}")
+                endif()
+            endforeach()
+        endif()
         foreach(dir ${dirs})
             if(dir MATCHES "/Qt${module}$" AND IS_DIRECTORY "${dir}")
                 file(GLOB headers RELATIVE "${dir}" "${dir}/Q*")

@@ -4,7 +4,7 @@
 #include "parse/ParserMemory.h"
 #include "running/CheckQueue.h"
 #include "running/WorkerPool.h"
-#include "tests/support/TestEnv.h"
+#include "tests/support/CoreTestEnv.h"
 
 #include <QElapsedTimer>
 #include <QFile>

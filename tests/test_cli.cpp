@@ -1,14 +1,11 @@
 // brellix-check, run as a separate program the way scripts and CI run it.
 
-#include "FileList.h"
-#include "Widgets.h"
-#include "tests/support/TestEnv.h"
+#include "tests/support/CoreTestEnv.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QPushButton>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTest>
@@ -739,32 +736,6 @@ private slots:
             QCOMPARE(files[2]["error"]["code"].toInt(), 504);
             QCOMPARE(files[2]["error"]["line"].toInt(), 2);
         }
-    }
-
-    // The same folder through the window (scan, run with the option ticked, both lists saved)
-    // and through brellix-check: the saved lists are identical byte for byte.
-    void listsMatchTheWindowsSavedFiles() {
-        TestEnv env;
-        const QString tree = makeCorpus(env);
-        auto form = env.makeForm();
-        QCOMPARE(form->Check1->value(), 1);
-        env.platform.inputAnswers = {"xml"};
-        env.platform.folderAnswers = {tree};
-        QTest::mouseClick(form->PushButton3, Qt::LeftButton);
-        QCOMPARE(form->ListView1->count(), 5);
-        QTest::mouseClick(form->PushButton4, Qt::LeftButton);
-        QCOMPARE(form->ListView2->count() + form->ListView3->count(), 5);
-        env.platform.saveAnswers = {env.path("window-valid.txt"), env.path("window-invalid.txt")};
-        QTest::mouseClick(form->PushButton6, Qt::LeftButton);
-        QTest::mouseClick(form->PushButton1, Qt::LeftButton);
-        QVERIFY2(env.platform.unexpected.isEmpty(), qPrintable(env.platform.unexpected.join("; ")));
-
-        const Run run = check({"--report", "--valid-list", env.path("cli-valid.txt"),
-                               "--invalid-list", env.path("cli-invalid.txt"), tree});
-        QCOMPARE(run.status, 1);
-        QCOMPARE(readAll(env.path("cli-valid.txt")), readAll(env.path("window-valid.txt")));
-        QCOMPARE(readAll(env.path("cli-invalid.txt")), readAll(env.path("window-invalid.txt")));
-        QVERIFY(readAll(env.path("cli-invalid.txt")).contains("\r\nLine #: "));
     }
 
     void unwritableListFileIsReported() {

@@ -8,7 +8,7 @@
 #include "parse/ParserMemory.h"
 #include "parse/StartTagLimits.h"
 #include "parse/XmlErrorCapture.h"
-#include "tests/support/TestEnv.h"
+#include "tests/support/CoreTestEnv.h"
 
 #include <QFile>
 #include <QTest>

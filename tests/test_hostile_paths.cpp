@@ -4,8 +4,8 @@
 
 #include "check/XmlCheck.h"
 #include "files/PathUtil.h"
+#include "tests/support/CoreTestEnv.h"
 #include "tests/support/FolderTree.h"
-#include "tests/support/TestEnv.h"
 
 #include <QDir>
 #include <QFile>

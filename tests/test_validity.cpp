@@ -2,14 +2,11 @@
 // its near misses; the base of system identifiers declared in parameter entities; the parser
 // internals the check relies on.
 
-#include "FileList.h"
-#include "Widgets.h"
 #include "check/XmlCheck.h"
 #include "parse/Libxml.h"
-#include "tests/support/TestEnv.h"
+#include "tests/support/CoreTestEnv.h"
 
 #include <QDir>
-#include <QPushButton>
 #include <QTest>
 
 #include <libxml/SAX2.h>
@@ -208,34 +205,6 @@ private slots:
         QVERIFY(!result.loaded);
         QCOMPARE(result.error.errorCode, 534);
         QVERIFY(result.error.reason.startsWith("No declaration for element c"));
-    }
-
-    void theRulesInTheWindow() {
-        TestEnv env;
-        env.write("ext.dtd", kExternalDtd);
-        QStringList input;
-        QStringList valid;
-        QStringList invalid;
-        for (int i = 0; i < int(std::size(kCases)); ++i) {
-            input << writeCases(env, i);
-            (kCases[i].code == 0 ? valid : invalid) << input.last();
-        }
-        auto form = env.makeForm();
-        form->ListView1->appendAll(input);
-        form->Check1->setValue(1);
-        QTest::mouseClick(form->PushButton4, Qt::LeftButton);
-        QCOMPARE(form->ListView2->texts(), valid);
-        const QStringList rows = form->ListView3->texts();
-        QCOMPARE(rows.size(), invalid.size());
-        for (int i = 0, row = 0; i < int(std::size(kCases)); ++i) {
-            if (kCases[i].code == 0)
-                continue;
-            QVERIFY2(rows[row].startsWith(invalid[row] + " - ") &&
-                         rows[row].contains(QString("Error #: %1: ").arg(kCases[i].code)) &&
-                         rows[row].contains(QString::fromUtf8(kCases[i].reasonPart)),
-                     qPrintable(rows[row]));
-            ++row;
-        }
     }
 
     void parameterEntityDeclarationsResolveAgainstTheirFile() {

@@ -7,8 +7,8 @@
 #include "parse/ParserMemory.h"
 #include "parse/XmlErrorCapture.h"
 #include "schemas/SchemaCheck.h"
+#include "tests/support/CoreTestEnv.h"
 #include "tests/support/GeneratedDocuments.h"
-#include "tests/support/TestEnv.h"
 
 #include <libxml/xmlerror.h>
 #include <libxml/xmlschemas.h>
