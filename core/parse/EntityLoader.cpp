@@ -4,6 +4,7 @@
 
 #include "parse/ExternalInput.h"
 #include "parse/InputFile.h"
+#include "parse/LoadedFiles.h"
 #include "parse/ParserMemory.h"
 #include "parse/ParserSetup.h"
 #include "parse/XmlErrorCapture.h"
@@ -117,9 +118,11 @@ xmlParserInputBufferPtr openCatalog(const char* uri, xmlCharEncoding encoding) {
     }
     auto file = std::make_unique<InputFile>();
     for (const QByteArray& candidate : candidates) {
-        if (!candidate.contains('\0') && file->open(candidate))
+        if (!candidate.contains('\0') && file->open(candidate)) {
+            NoteLoadedFile(candidate.constData());
             return xmlParserInputBufferCreateIO(ReadInputFile, closeEntity,
                                                 static_cast<ByteSource*>(file.release()), encoding);
+        }
     }
     return nullptr;  // as a missing catalog: the system may well have none
 }
@@ -171,6 +174,7 @@ xmlParserInputPtr loadEntity(const char* url, const char* id, xmlParserCtxtPtr c
     QString why;
     for (const QByteArray& candidate : candidates) {
         if (file->open(candidate)) {
+            NoteLoadedFile(candidate.constData());
             opened = candidate;
             break;
         }
