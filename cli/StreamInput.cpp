@@ -46,8 +46,7 @@ private:
 
 }  // namespace
 
-CheckResult CheckStreamArgument(const QString& path) {
-    const bool standardInput = path == QLatin1String("-");
+CheckResult CheckStreamArgument(const QString& path, bool standardInput) {
     const QString shown = standardInput ? QStringLiteral("standard input") : path;
     const Descriptor fd(standardInput ? STDIN_FILENO
                                       : ::open(QFile::encodeName(path).constData(),
