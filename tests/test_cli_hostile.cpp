@@ -279,6 +279,33 @@ private slots:
         QVERIFY2(run.err.contains("cannot read"), qPrintable(run.err));
     }
 
+    // The parser's memory is taken from what the process may use (here RLIMIT_AS) and bounds
+    // the whole run: workers reading endless streams together end with verdicts, no crash.
+    void memoryBoundsTheWholeRun() {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the address sanitizer cannot run under an address-space limit");
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+        QSKIP("the address sanitizer cannot run under an address-space limit");
+#endif
+#endif
+        Start start;
+        start.program = "/bin/sh";
+        const Run run = check({"-c", "ulimit -v 1572864 && exec \"$0\" --report -j 2 \"$@\"",
+                               BuildProgramFolder() + "/brellix-check", "/dev/zero", "/dev/zero",
+                               "/dev/zero", "/dev/zero"},
+                              start);
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.out.count(QRegularExpression("^invalid: /dev/zero - ",
+                                                  QRegularExpression::MultilineOption)),
+                 4);
+        // An eighth of 1.5 GB is less than the least limit for one file, 512 MB; the run as a
+        // whole may take half of the 1.5 GB.
+        QVERIFY2(run.out.contains("/dev/zero holds more than 512 MB"), qPrintable(run.out));
+        QVERIFY2(!run.out.contains("cannot be held") || run.out.contains("the 768 MB"),
+                 qPrintable(run.out));
+    }
+
     // Every option of --help is in the man page and in the bash completion.
     void everyOptionIsDocumented() {
         const QString help = check({"--help"}).out;
