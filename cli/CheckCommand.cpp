@@ -156,9 +156,8 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
                             entry.unreadable, seconds};
         if (result.failedStep != 0) {
             err.message(QStringLiteral("the check of '%1' failed (%2at line %3): %4")
-                            .arg(Visible(path), ValidateLocation())
-                            .arg(result.failedStep)
-                            .arg(Visible(result.failure)));
+                            .arg(Visible(path), ValidateLocation(),
+                                 QString::number(result.failedStep), Visible(result.failure)));
             err.flush();
         }
         (result.loaded ? validRows : invalidRows).append(verdict.row);

@@ -31,8 +31,7 @@ public:
     void reportFailure(const QString& description, const QString& location,
                        int statementNumber) override {
         err_.message(QStringLiteral("%1 (%2at line %3)")
-                         .arg(Visible(description), location)
-                         .arg(statementNumber));
+                         .arg(Visible(description), location, QString::number(statementNumber)));
     }
 
 private:

@@ -75,10 +75,9 @@ std::optional<QStringList> ReadPathList(const QString& list, bool nulSeparated, 
                 err.message(
                     QStringLiteral("the list '%1' has an entry longer than %2 bytes at "
                                    "%3 %4, longer than any path")
-                        .arg(Visible(list))
-                        .arg(kMaxListEntryBytes)
-                        .arg(nulSeparated ? QStringLiteral("entry") : QStringLiteral("line"))
-                        .arg(number));
+                        .arg(Visible(list), QString::number(kMaxListEntryBytes),
+                             nulSeparated ? QStringLiteral("entry") : QStringLiteral("line"),
+                             QString::number(number)));
                 return std::nullopt;
             }
             entry.append(at, partEnd - at);

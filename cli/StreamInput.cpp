@@ -71,17 +71,14 @@ CheckResult CheckStreamArgument(const QString& path, bool standardInput) {
                 continue;
             return ioFailure(path,
                              QStringLiteral("failed to read %1 after %2 bytes: %3")
-                                 .arg(shown)
-                                 .arg(bytes.size())
-                                 .arg(systemError(errno)),
+                                 .arg(shown, QString::number(bytes.size()), systemError(errno)),
                              bytes.size());
         }
         if (bytes.size() + got > limit)
             return ioFailure(path,
                              QStringLiteral("%1 holds more than %2 MB, more than one document "
                                             "may take")
-                                 .arg(shown)
-                                 .arg(limit >> 20),
+                                 .arg(shown, QString::number(limit >> 20)),
                              bytes.size());
         if (bytes.size() + got > bytes.capacity()) {
             // Grown here, by doubling up to the limit, so that the budget knows each block
@@ -92,8 +89,7 @@ CheckResult CheckStreamArgument(const QString& path, bool standardInput) {
                 return ioFailure(path,
                                  QStringLiteral("%1 cannot be held: the checks running together "
                                                 "have used the %2 MB that this run may take")
-                                     .arg(shown)
-                                     .arg(ParserMemoryRunLimit() >> 20),
+                                     .arg(shown, QString::number(ParserMemoryRunLimit() >> 20)),
                                  bytes.size());
             bytes.reserve(grown);
         }
