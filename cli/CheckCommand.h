@@ -21,7 +21,7 @@ struct CheckOptions {
     bool timing = false;    // the json output carries the run time
     bool quiet = false;     // print only what failed
     int errorsPerFile = 1;  // --all-errors: up to kMaxErrorsPerFile
-    QString filesFrom;      // a list of paths to check ("-": standard input)
+    QStringList filesFrom;  // lists of paths to check ("-": standard input)
     bool nulSeparated = false;
     int shard = 0;  // check only the shard-th part (from 1) of shardCount; 0: all
     int shardCount = 0;

@@ -1,5 +1,8 @@
 #include "Reports.h"
 
+#include "VisibleText.h"
+#include "common/LineBreaks.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,12 +28,14 @@ QString oneLine(const QString& text) {
 }
 
 // XML 1.0 cannot hold most control characters, not even as references; a report about a
-// binary file may quote some. They are shown as U+FFFD.
+// binary file may quote some. They are shown as U+FFFD, and so are DEL, the C1 controls, the
+// separators and the bidirectional marks, which XML holds but a terminal would act on.
 QString xmlSafe(const QString& text) {
     QString safe = text;
     for (QChar& c : safe) {
         const char16_t u = c.unicode();
-        if ((u < 0x20 && u != 0x9 && u != 0xA && u != 0xD) || u == 0xFFFE || u == 0xFFFF)
+        if ((u < 0x20 && u != 0x9 && u != 0xA && u != 0xD) || u == 0x7F || u == 0xFFFE ||
+            u == 0xFFFF || IsInvisibleFormatCharacter(u))
             c = QChar(0xFFFD);
     }
     return safe;
@@ -92,6 +97,16 @@ QString githubProperty(const QString& text) {
     return escaped;
 }
 
+// The report of an error with its lines broken by LF: the report's own lines stay lines, what
+// it quotes from the file is made visible.
+QString visibleReport(const ParseErrorReport& error) {
+    ParseErrorReport shown = error;
+    shown.reason = Visible(withoutFinalLineBreak(shown.reason)) + QStringLiteral("\r\n");
+    shown.srcText = Visible(shown.srcText);
+    shown.url = Visible(shown.url);
+    return WithLineFeeds(ErrorReportText(shown));
+}
+
 }  // namespace
 
 QList<ParseErrorReport> ErrorsOf(const FileVerdict& verdict) {
@@ -150,9 +165,10 @@ QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& sk
                                      {QStringLiteral("notOpenable"), skipped.notOpenable}}}};
     if (seconds)
         summary.insert(QStringLiteral("seconds"), *seconds);
-    return QJsonDocument(
-               QJsonObject{{QStringLiteral("files"), files}, {QStringLiteral("summary"), summary}})
-        .toJson(QJsonDocument::Indented);
+    return JsonWithoutTerminalControls(
+        QJsonDocument(
+            QJsonObject{{QStringLiteral("files"), files}, {QStringLiteral("summary"), summary}})
+            .toJson(QJsonDocument::Indented));
 }
 
 QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds,
@@ -205,9 +221,10 @@ QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds,
                                                          ? QStringLiteral("invalid-xml")
                                                          : QStringLiteral("unreadable"));
             if (!checkFailed) {
-                QString text = ErrorReportText(v.result.error);
+                // As the text format shows them: XML text cannot keep a carriage return.
+                QString text = visibleReport(v.result.error);
                 for (qsizetype i = 1; i < all.size(); ++i)
-                    text += QStringLiteral("\r\n\r\n") + ErrorReportText(all[i]);
+                    text += QStringLiteral("\n\n") + visibleReport(all[i]);
                 w.writeCharacters(xmlSafe(text));
             }
             w.writeEndElement();
@@ -266,24 +283,25 @@ QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccess
         {QStringLiteral("invocations"),
          QJsonArray{QJsonObject{{QStringLiteral("executionSuccessful"), executionSuccessful}}}},
         {QStringLiteral("results"), results}};
-    return QJsonDocument(
-               QJsonObject{{QStringLiteral("$schema"),
-                            QStringLiteral("https://json.schemastore.org/sarif-2.1.0.json")},
-                           {QStringLiteral("version"), QStringLiteral("2.1.0")},
-                           {QStringLiteral("runs"), QJsonArray{run}}})
-        .toJson(QJsonDocument::Indented);
+    return JsonWithoutTerminalControls(
+        QJsonDocument(QJsonObject{{QStringLiteral("$schema"),
+                                   QStringLiteral("https://json.schemastore.org/sarif-2.1.0.json")},
+                                  {QStringLiteral("version"), QStringLiteral("2.1.0")},
+                                  {QStringLiteral("runs"), QJsonArray{run}}})
+            .toJson(QJsonDocument::Indented));
 }
 
 QString GnuLines(const FileVerdict& verdict) {
     QString lines;
     for (const ParseErrorReport& e : ErrorsOf(verdict)) {
-        QString place = errorFile(verdict, e);
+        QString place = Visible(errorFile(verdict, e));
         if (e.line > 0) {
             place += QLatin1Char(':') + QString::number(e.line);
             if (e.linepos > 0)
                 place += QLatin1Char(':') + QString::number(e.linepos);
         }
-        lines += place + QStringLiteral(": error: ") + messageOf(verdict, e) + QLatin1Char('\n');
+        lines += place + QStringLiteral(": error: ") + Visible(messageOf(verdict, e)) +
+                 QLatin1Char('\n');
     }
     return lines;
 }
@@ -291,7 +309,8 @@ QString GnuLines(const FileVerdict& verdict) {
 QString GithubLines(const FileVerdict& verdict) {
     QString lines;
     for (const ParseErrorReport& e : ErrorsOf(verdict)) {
-        QString properties = QStringLiteral("file=") + githubProperty(errorFile(verdict, e));
+        QString properties =
+            QStringLiteral("file=") + githubProperty(Visible(errorFile(verdict, e)));
         if (e.line > 0) {
             properties += QStringLiteral(",line=") + QString::number(e.line);
             if (e.linepos > 0)
@@ -302,7 +321,14 @@ QString GithubLines(const FileVerdict& verdict) {
             githubProperty(e.errorCode == 0 ? QStringLiteral("check failed")
                                             : QStringLiteral("XML error %1").arg(e.errorCode));
         lines += QStringLiteral("::error ") + properties + QStringLiteral("::") +
-                 githubData(messageOf(verdict, e)) + QLatin1Char('\n');
+                 githubData(Visible(messageOf(verdict, e))) + QLatin1Char('\n');
     }
     return lines;
+}
+
+QString TextLine(const FileVerdict& verdict, bool withReport) {
+    const CheckResult& result = verdict.result;
+    if (result.loaded || result.failedStep != 0 || !withReport)
+        return Visible(verdict.path);
+    return Visible(verdict.path) + QStringLiteral(" - ") + visibleReport(result.error);
 }

@@ -47,3 +47,7 @@ QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccess
 QString GnuLines(const FileVerdict& verdict);
 // One GitHub Actions "::error file=...,line=...,col=...::MESSAGE" command per error.
 QString GithubLines(const FileVerdict& verdict);
+// The text line of a file after its verdict: the path, and with `withReport` for an invalid
+// file " - " and the report (its lines broken with LF), with every character from the file's
+// name or text that could act on a terminal made visible (see Visible).
+QString TextLine(const FileVerdict& verdict, bool withReport);

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -46,8 +47,8 @@ private:
 
 }  // namespace
 
-CheckResult CheckStreamArgument(const QString& path, const XmlCheckOptions& options) {
-    const bool standardInput = path == QLatin1String("-");
+CheckResult CheckStreamArgument(const QString& path, bool standardInput,
+                                const XmlCheckOptions& options) {
     const QString shown = standardInput ? QStringLiteral("standard input") : path;
     const Descriptor fd(standardInput ? STDIN_FILENO
                                       : ::open(QFile::encodeName(path).constData(),
@@ -57,6 +58,9 @@ CheckResult CheckStreamArgument(const QString& path, const XmlCheckOptions& opti
         return ioFailure(
             path, QStringLiteral("failed to load \"%1\": %2").arg(path, systemError(errno)), 0);
     const long long limit = static_cast<long long>(ParserMemoryLimit());
+    // The bytes held count in the memory that all checks share: workers reading streams
+    // together stay within the process's bound, and so does the check of what they read.
+    ParserMemoryBudget held;
     QByteArray bytes;
     char buffer[65536];
     for (;;) {
@@ -68,18 +72,28 @@ CheckResult CheckStreamArgument(const QString& path, const XmlCheckOptions& opti
                 continue;
             return ioFailure(path,
                              QStringLiteral("failed to read %1 after %2 bytes: %3")
-                                 .arg(shown)
-                                 .arg(bytes.size())
-                                 .arg(systemError(errno)),
+                                 .arg(shown, QString::number(bytes.size()), systemError(errno)),
                              bytes.size());
         }
         if (bytes.size() + got > limit)
             return ioFailure(path,
                              QStringLiteral("%1 holds more than %2 MB, more than one document "
                                             "may take")
-                                 .arg(shown)
-                                 .arg(limit >> 20),
+                                 .arg(shown, QString::number(limit >> 20)),
                              bytes.size());
+        if (bytes.size() + got > bytes.capacity()) {
+            // Grown here, by doubling up to the limit, so that the budget knows each block
+            // before it is taken.
+            const qsizetype grown = std::min<long long>(
+                std::max<long long>(2 * bytes.capacity(), bytes.size() + got), limit);
+            if (!held.take(grown - bytes.capacity()))
+                return ioFailure(path,
+                                 QStringLiteral("%1 cannot be held: the checks running together "
+                                                "have used the %2 MB that this run may take")
+                                     .arg(shown, QString::number(ParserMemoryRunLimit() >> 20)),
+                                 bytes.size());
+            bytes.reserve(grown);
+        }
         bytes.append(buffer, got);
     }
     // "-" resolves against the working folder, the folder of a file named "-" there.

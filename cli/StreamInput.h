@@ -7,8 +7,10 @@
 
 #include <QString>
 
-// Reads the document from standard input (`path` "-": the address shown is "-", relative
-// references resolve from the working folder) or from the FIFO or device at `path`, and
+// Reads the document from standard input (`standardInput`, with `path` "-": the address shown
+// is "-", relative references resolve from the working folder) or from the FIFO or device at
+// `path`, and
 // checks it. At most ParserMemoryLimit() bytes are read: a longer input is invalid as too
 // large, and an input that cannot be opened or read is invalid with the reason.
-CheckResult CheckStreamArgument(const QString& path, const XmlCheckOptions& options);
+CheckResult CheckStreamArgument(const QString& path, bool standardInput,
+                                const XmlCheckOptions& options);

@@ -1,4 +1,5 @@
 #include "CheckCommand.h"
+#include "VisibleText.h"
 #include "check/XmlCheck.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,7 @@ int main(int argc, char* argv[]) {
     // What the check skipped without changing a verdict (a catalog entry that names a remote
     // catalog) is told on standard error, once, from whichever worker met it.
     SetXmlCheckWarningHandler([](const QString& warning) {
-        const QByteArray line = "brellix-check: warning: " + warning.toLocal8Bit() + "\n";
+        const QByteArray line = "brellix-check: warning: " + Visible(warning).toLocal8Bit() + "\n";
         std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);
     });
     InitXmlChecking();

@@ -5,6 +5,7 @@
 #include "parse/ExternalInput.h"
 #include "parse/InputFile.h"
 #include "parse/Libxml.h"
+#include "parse/LoadedFiles.h"
 #include "parse/ParserMemory.h"
 #include "parse/ParserSetup.h"
 #include "parse/XmlErrorCapture.h"
@@ -113,9 +114,11 @@ xmlParserInputBufferPtr openCatalog(const char* uri, xmlCharEncoding encoding) {
     }
     auto file = std::make_unique<InputFile>();
     for (const QByteArray& candidate : candidates) {
-        if (!candidate.contains('\0') && file->open(candidate))
+        if (!candidate.contains('\0') && file->open(candidate)) {
+            NoteLoadedFile(candidate.constData());
             return xmlParserInputBufferCreateIO(ReadInputFile, closeEntity,
                                                 static_cast<ByteSource*>(file.release()), encoding);
+        }
     }
     return nullptr;  // as a missing catalog: the system may well have none
 }
@@ -167,6 +170,7 @@ xmlParserInputPtr loadEntity(const char* url, const char* id, xmlParserCtxtPtr c
     QString why;
     for (const QByteArray& candidate : candidates) {
         if (file->open(candidate)) {
+            NoteLoadedFile(candidate.constData());
             opened = candidate;
             break;
         }

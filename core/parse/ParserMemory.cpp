@@ -7,6 +7,7 @@
 #include <libxml/xmlmemory.h>
 
 #include <malloc.h>
+#include <sys/resource.h>
 #if BRELLIX_MIMALLOC
 #include <mimalloc.h>
 #endif
@@ -15,6 +16,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -23,13 +27,71 @@ std::atomic<std::size_t> gLimit{0};
 
 constexpr std::size_t kMiB = std::size_t{1} << 20;
 
-std::size_t defaultLimit() {
+// The memory taken by all budgets alive, in the blocks they hold.
+std::atomic<long long> gRunReserved{0};
+constexpr long long kReserveBlock = 1 << 20;
+
+// The number in a cgroup's limit file; nothing for "max", a missing file or anything else.
+std::optional<std::size_t> cgroupLimit(const std::string& file) {
+    std::ifstream in(file);
+    unsigned long long value = 0;
+    if (!(in >> value))
+        return std::nullopt;
+    return static_cast<std::size_t>(value);
+}
+
+// The least limit of `file` in the cgroup `group` (under `root`) and the groups above it.
+std::size_t leastCgroupLimit(const std::string& root, std::string group, const char* file,
+                             std::size_t least) {
+    for (;;) {
+        if (const std::optional<std::size_t> limit = cgroupLimit(root + group + "/" + file))
+            least = std::min(least, *limit);
+        if (group.empty() || group == "/")
+            return least;
+        group.erase(group.find_last_of('/'));
+    }
+}
+
+std::size_t cgroupLimits(std::size_t least) {
+    std::ifstream groups("/proc/self/cgroup");
+    std::string line;
+    while (std::getline(groups, line)) {
+        // "0::/path" (v2) or "N:controller,...:/path" (v1).
+        const std::size_t first = line.find(':');
+        const std::size_t second = first == std::string::npos ? first : line.find(':', first + 1);
+        if (second == std::string::npos)
+            continue;
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        const std::string path = line.substr(second + 1);
+        if (controllers.empty()) {
+            // Mounted alone, or beside the v1 controllers.
+            least = leastCgroupLimit("/sys/fs/cgroup", path, "memory.max", least);
+            least = leastCgroupLimit("/sys/fs/cgroup/unified", path, "memory.max", least);
+        } else if (("," + controllers + ",").find(",memory,") != std::string::npos)
+            least = leastCgroupLimit("/sys/fs/cgroup/memory", path, "memory.limit_in_bytes", least);
+    }
+    return least;
+}
+
+std::size_t available() {
     const long pages = ::sysconf(_SC_PHYS_PAGES);
     const long pageSize = ::sysconf(_SC_PAGESIZE);
-    const std::size_t physical = pages > 0 && pageSize > 0
-                                     ? static_cast<std::size_t>(pages) * pageSize
-                                     : std::size_t{4096} * kMiB;
-    return std::clamp(physical / 8, 512 * kMiB, 4096 * kMiB);
+    std::size_t least = pages > 0 && pageSize > 0 ? static_cast<std::size_t>(pages) * pageSize
+                                                  : std::size_t{4096} * kMiB;
+    least = cgroupLimits(least);
+    for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+        struct rlimit limit {};
+        if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+            least = std::min(least, static_cast<std::size_t>(limit.rlim_cur));
+    }
+    return std::max(least, 64 * kMiB);
+}
+
+// An eighth of what the process may use, at least 512 MB and at most 4 GB, and never more than
+// half of it.
+std::size_t defaultLimit() {
+    const std::size_t memory = ProcessMemoryAvailable();
+    return std::min(std::clamp(memory / 8, 512 * kMiB, 4096 * kMiB), memory / 2);
 }
 
 // The size the allocator really handed out for `block` (what a free gives back).
@@ -98,6 +160,19 @@ void ReleaseFreedParserMemory() {
 #endif
 }
 
+std::size_t ProcessMemoryAvailable() {
+    // Asked once: the limits do not change while the program runs.
+    static const std::size_t bytes = available();
+    return bytes;
+}
+
+std::size_t ParserMemoryRunLimit() {
+    // What one file alone may take at most (its limit, and as much again while its parse
+    // winds down), for all checks together.
+    static const std::size_t bytes = std::min(2 * defaultLimit(), ProcessMemoryAvailable() / 2);
+    return bytes;
+}
+
 std::size_t ParserMemoryLimit() {
     // The machine's memory does not change while the program runs (asking costs a system call,
     // once per file otherwise).
@@ -116,6 +191,7 @@ ParserMemoryBudget::ParserMemoryBudget()
 }
 
 ParserMemoryBudget::~ParserMemoryBudget() {
+    gRunReserved.fetch_sub(reserved_);
     tCurrent = previous_;
 }
 
@@ -123,7 +199,7 @@ ParserMemoryBudget* ParserMemoryBudget::current() {
     return tCurrent;
 }
 
-bool ParserMemoryBudget::takeBeyondLimit(long long wanted) {
+void ParserMemoryBudget::stop() {
     if (!exceeded_ && context_ != nullptr) {
         // Only flags: the parser checks them between its steps and winds down, building no
         // more of the tree and reporting nothing more. (xmlStopParser would free the input
@@ -131,9 +207,29 @@ bool ParserMemoryBudget::takeBeyondLimit(long long wanted) {
         libxml::StopParse(context_);
     }
     exceeded_ = true;
-    // Whatever still allocates after the stop gets some room, but not without end.
-    if (wanted > 2 * limit_)
-        return false;
+}
+
+bool ParserMemoryBudget::takeBeyondCeiling(long long wanted) {
+    if (wanted > limit_) {
+        stop();
+        // Whatever still allocates after the stop gets some room, but not without end.
+        if (wanted > 2 * limit_)
+            return false;
+    }
+    if (wanted > reserved_) {
+        // A larger share of the whole process's bound, a block at a time.
+        const long long more =
+            (wanted - reserved_ + kReserveBlock - 1) / kReserveBlock * kReserveBlock;
+        const long long runLimit = static_cast<long long>(ParserMemoryRunLimit());
+        if (gRunReserved.fetch_add(more) + more > runLimit) {
+            gRunReserved.fetch_sub(more);
+            runExhausted_ = true;
+            stop();
+            return false;
+        }
+        reserved_ += more;
+    }
     used_ = wanted;
+    ceiling_ = std::min(exceeded_ ? 2 * limit_ : limit_, reserved_);
     return true;
 }

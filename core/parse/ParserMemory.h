@@ -4,6 +4,13 @@
 // large file could otherwise take all the memory of the machine. While a budget lives, every
 // allocation the parser makes on this thread is counted; once the count passes the limit the
 // parse is told to stop, and past twice the limit allocations fail.
+//
+// All budgets alive at once, on every thread, also share one bound for the whole process: what
+// one file alone may take (twice the default limit), and never more than half of the memory
+// the process may use (the machine's, or less when a cgroup's memory.max or limit_in_bytes,
+// RLIMIT_AS or RLIMIT_DATA says so). A budget holds its share of it in blocks of a megabyte;
+// once the shared bound would be passed, that budget's parse is stopped and its allocations
+// fail, so that workers checking together never take more than one file could.
 
 #include <cstddef>
 
@@ -13,8 +20,16 @@ struct _xmlParserCtxt;
 // any other thread uses the parser (InitXmlChecking does it).
 void InstallParserAllocator();
 
-// The limit for one file: an eighth of the machine's memory, at least 512 MB and at most
-// 4 GB, unless SetParserMemoryLimit chose another.
+// The memory the process may use: the least of the machine's memory, the cgroup's limit (v2
+// memory.max, v1 memory.limit_in_bytes, of the process's group and the groups above it) and
+// the RLIMIT_AS and RLIMIT_DATA soft limits.
+std::size_t ProcessMemoryAvailable();
+// The bound that all budgets share: twice the default limit for one file, at most half of
+// ProcessMemoryAvailable().
+std::size_t ParserMemoryRunLimit();
+// The limit for one file: an eighth of the memory the process may use, at least 512 MB and at
+// most 4 GB, and never more than ParserMemoryRunLimit(), unless SetParserMemoryLimit chose
+// another.
 std::size_t ParserMemoryLimit();
 // Sets the limit for the checks that start from now on (0: back to the default).
 void SetParserMemoryLimit(std::size_t bytes);
@@ -40,8 +55,10 @@ public:
     std::size_t limit() const { return static_cast<std::size_t>(limit_); }
     // The parser's memory now, counted since the budget began.
     std::size_t used() const { return used_ > 0 ? static_cast<std::size_t>(used_) : 0; }
-    // True once the parser wanted more than the limit.
+    // True once the parser wanted more than the limit, or than the whole process's bound left.
     bool exceeded() const { return exceeded_; }
+    // True once the bound shared by all budgets refused this one more memory.
+    bool runExhausted() const { return runExhausted_; }
 
     // For the counting functions: the budget of the check running on this thread, or null.
     static ParserMemoryBudget* current();
@@ -49,18 +66,22 @@ public:
     // for every block the parser takes or gives back, so the common case is inline.
     bool take(long long bytes) {
         const long long wanted = used_ + bytes;
-        if (bytes > 0 && wanted > limit_)
-            return takeBeyondLimit(wanted);
+        if (bytes > 0 && wanted > ceiling_)
+            return takeBeyondCeiling(wanted);
         used_ = wanted;
         return true;
     }
 
 private:
-    bool takeBeyondLimit(long long wanted);
+    bool takeBeyondCeiling(long long wanted);
+    void stop();
 
     ParserMemoryBudget* previous_;
     long long limit_;
     long long used_ = 0;
+    long long reserved_ = 0;  // this budget's share of the bound for the whole process
+    long long ceiling_ = 0;   // up to here take() needs nothing more: min(limit, reserved)
     bool exceeded_ = false;
+    bool runExhausted_ = false;
     _xmlParserCtxt* context_ = nullptr;
 };

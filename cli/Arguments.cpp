@@ -1,0 +1,202 @@
+#include "Arguments.h"
+
+#include "VisibleText.h"
+
+#include <QCommandLineParser>
+#include <QHash>
+
+Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Checks XML files: each file must load in an XML parser, well-formed, and "
+                       "valid against its DTD when it declares one. Folders are searched with "
+                       "all their subfolders for files with the extensions given; files named "
+                       "directly are checked whatever their name (\"-\": standard input)."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption ext(
+        QStringLiteral("ext"),
+        QStringLiteral("Extensions of the files to check in folders, with or without the dot, "
+                       "several separated by commas (default: xml; * for every file)."),
+        QStringLiteral("E"), QStringLiteral("xml"));
+    const QCommandLineOption report(QStringLiteral("report"),
+                                    QStringLiteral("Give each invalid file the parser's error "
+                                                   "report, on screen and in the invalid list."));
+    const QCommandLineOption validList(QStringLiteral("valid-list"),
+                                       QStringLiteral("Write the valid files to FILE, one per "
+                                                      "line (CR LF)."),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption invalidList(QStringLiteral("invalid-list"),
+                                         QStringLiteral("Write the invalid files to FILE, one "
+                                                        "per line (CR LF)."),
+                                         QStringLiteral("FILE"));
+    const QCommandLineOption format(
+        QStringLiteral("format"),
+        QStringLiteral("Output format: text (default), json, junit, gnu (PATH:LINE:COLUMN: "
+                       "error: MESSAGE), github (workflow commands) or sarif (SARIF 2.1.0)."),
+        QStringLiteral("FORMAT"), QStringLiteral("text"));
+    const QCommandLineOption jobs(QStringLiteral("j"),
+                                  QStringLiteral("Check with N worker threads (default: one per "
+                                                 "core)."),
+                                  QStringLiteral("N"));
+    const QCommandLineOption allErrors(
+        QStringLiteral("all-errors"),
+        QStringLiteral("Report every error of a file (up to %1), not only the first.")
+            .arg(kMaxErrorsPerFile));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("Print only what failed."));
+    const QCommandLineOption timing(QStringLiteral("timing"),
+                                    QStringLiteral("Give the run time in the json output."));
+    const QCommandLineOption filesFrom(
+        QStringLiteral("files-from"),
+        QStringLiteral("Check the paths listed in FILE, one per line (- for standard input; a "
+                       "line - in the list is the file named -). Give it again for more lists."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption nul({QStringLiteral("0"), QStringLiteral("null")},
+                                 QStringLiteral("The --files-from list is separated by NUL "
+                                                "characters (find -print0, git ls-files -z)."));
+    const QCommandLineOption shard(
+        QStringLiteral("shard"),
+        QStringLiteral("Check only the K-th of N parts of the files (1 <= K <= N), split by a "
+                       "hash of each path: the same split on every machine."),
+        QStringLiteral("K/N"));
+    const QCommandLineOption schema(
+        QStringLiteral("schema"),
+        QStringLiteral("Check each file also against the W3C XML Schema (1.0) in FILE."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption relaxng(
+        QStringLiteral("relaxng"),
+        QStringLiteral("Check each file also against the RELAX NG schema (XML syntax) in FILE."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption schemaHints(
+        QStringLiteral("schema-hints"),
+        QStringLiteral("Check each file also against the XML Schemas that its root element "
+                       "names (xsi:schemaLocation, xsi:noNamespaceSchemaLocation), found next "
+                       "to the file or through the XML catalog, never on the network."));
+    parser.addOptions({help, version, ext, report, validList, invalidList, format, jobs, allErrors,
+                       quiet, timing, filesFrom, nul, shard, schema, relaxng, schemaHints});
+    parser.addPositionalArgument(
+        QStringLiteral("PATH"),
+        QStringLiteral("Files to check, folders to search, - for standard input."),
+        QStringLiteral("PATH..."));
+
+    Parsed parsed;
+    const auto usageError = [&](const QString& message) {
+        err.write(QStringLiteral("brellix-check: %1\nTry 'brellix-check --help'.\n").arg(message));
+        parsed.exitStatus = kExitTrouble;
+        return parsed;
+    };
+    if (!parser.parse(arguments))
+        return usageError(Visible(parser.errorText()));
+    if (parser.isSet(help)) {
+        out.write(parser.helpText() +
+                  QStringLiteral("\nExit status: 0 when every file is valid, 1 when at least one "
+                                 "is invalid,\n2 for bad usage, a PATH that cannot be read, no "
+                                 "file to check, or a list\nfile or output that cannot be "
+                                 "written,\nor a --schema or --relaxng schema that does not "
+                                 "compile.\n"));
+        return parsed;
+    }
+    if (parser.isSet(version)) {
+        out.write(QStringLiteral("brellix-check %1\n").arg(QStringLiteral(BRELLIX_VERSION)));
+        return parsed;
+    }
+
+    // An option that takes one value, given twice, would quietly lose one of them.
+    for (const QCommandLineOption* single :
+         {&ext, &validList, &invalidList, &format, &jobs, &shard, &schema, &relaxng}) {
+        if (parser.values(*single).size() > 1) {
+            const QString name = single->names().constLast();
+            return usageError(
+                QStringLiteral("%1%2 was given more than once; it takes one value")
+                    .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name));
+        }
+    }
+
+    CheckOptions options;
+    options.paths = parser.positionalArguments();
+    options.filesFrom = parser.values(filesFrom);
+    if (options.filesFrom.contains(QString()))
+        return usageError(
+            QStringLiteral("--files-from needs a file name (or - for standard "
+                           "input)"));
+    options.nulSeparated = parser.isSet(nul);
+    if (options.nulSeparated && !parser.isSet(filesFrom))
+        return usageError(QStringLiteral("-0 needs --files-from"));
+    if (options.paths.isEmpty() && !parser.isSet(filesFrom))
+        return usageError(QStringLiteral("no PATH given"));
+    if (options.paths.count(QStringLiteral("-")) + options.filesFrom.count(QStringLiteral("-")) > 1)
+        return usageError(QStringLiteral("standard input can be read only once"));
+
+    options.extensions.clear();
+    for (QString e : parser.value(ext).split(QLatin1Char(','))) {
+        e = e.trimmed();
+        if (e.startsWith(QLatin1Char('.')))
+            e.remove(0, 1);
+        if (e.isEmpty())
+            return usageError(QStringLiteral("--ext needs an extension (or * for every file)"));
+        if (!options.extensions.contains(e))
+            options.extensions.append(e);
+    }
+    options.report = parser.isSet(report);
+    options.validListFile = parser.value(validList);
+    options.invalidListFile = parser.value(invalidList);
+    if (parser.isSet(validList) && options.validListFile.isEmpty())
+        return usageError(QStringLiteral("--valid-list needs a file name"));
+    if (parser.isSet(invalidList) && options.invalidListFile.isEmpty())
+        return usageError(QStringLiteral("--invalid-list needs a file name"));
+    const QString formatName = parser.value(format);
+    static const QHash<QString, OutputFormat> formats{
+        {QStringLiteral("text"), OutputFormat::Text},
+        {QStringLiteral("json"), OutputFormat::Json},
+        {QStringLiteral("junit"), OutputFormat::Junit},
+        {QStringLiteral("gnu"), OutputFormat::Gnu},
+        {QStringLiteral("github"), OutputFormat::Github},
+        {QStringLiteral("sarif"), OutputFormat::Sarif}};
+    if (!formats.contains(formatName))
+        return usageError(
+            QStringLiteral("unknown format '%1' (text, json, junit, gnu, github or sarif)")
+                .arg(Visible(formatName)));
+    options.format = formats.value(formatName);
+    if (parser.isSet(jobs)) {
+        bool number = false;
+        options.threads = parser.value(jobs).toInt(&number);
+        if (!number || options.threads < 1 || options.threads > 1024)
+            return usageError(QStringLiteral("-j needs a number of threads from 1 to 1024"));
+    }
+    options.errorsPerFile = parser.isSet(allErrors) ? kMaxErrorsPerFile : 1;
+    options.quiet = parser.isSet(quiet);
+    options.timing = parser.isSet(timing);
+    if (parser.isSet(shard)) {
+        const QStringList parts = parser.value(shard).split(QLatin1Char('/'));
+        bool kNumber = false;
+        bool nNumber = false;
+        if (parts.size() == 2) {
+            options.shard = parts[0].toInt(&kNumber);
+            options.shardCount = parts[1].toInt(&nNumber);
+        }
+        if (!kNumber || !nNumber || options.shardCount < 1 || options.shard < 1 ||
+            options.shard > options.shardCount)
+            return usageError(
+                QStringLiteral("--shard needs K/N with 1 <= K <= N (for instance 2/4)"));
+    }
+    options.xmlSchema = parser.value(schema);
+    options.relaxNg = parser.value(relaxng);
+    options.schemaHints = parser.isSet(schemaHints);
+    if (parser.isSet(schema) && options.xmlSchema.isEmpty())
+        return usageError(QStringLiteral("--schema needs a file name"));
+    if (parser.isSet(relaxng) && options.relaxNg.isEmpty())
+        return usageError(QStringLiteral("--relaxng needs a file name"));
+    if (parser.values(schema).size() + parser.values(relaxng).size() +
+            (options.schemaHints ? 1 : 0) >
+        1)
+        return usageError(
+            QStringLiteral("--schema, --relaxng and --schema-hints: give only one of them, once"));
+    const QByteArray noColour = qgetenv("NO_COLOR");
+    options.colour = options.format == OutputFormat::Text && noColour.isEmpty() && out.isTerminal();
+    parsed.options = options;
+    return parsed;
+}
