@@ -4,6 +4,7 @@
 #include "FileDialogs.h"
 #include "TextEditor.h"
 #include "common/LineBreaks.h"
+#include "files/PathUtil.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -24,7 +25,7 @@ MessageAnswer DesktopPlatform::showMessage(QWidget* owner, const QString& text,
                                            MessageIcon icon) {
     QMessageBox box(owner);
     box.setWindowTitle(title);
-    box.setText(WithLineFeeds(text));
+    box.setText(WithLineFeeds(ShownText(text)));
     box.setTextFormat(Qt::PlainText);
     box.setIcon(icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
     if (buttons == MessageButtons::YesNo) {
@@ -92,7 +93,7 @@ bool DesktopPlatform::showInFileManager(const QString& file, QString* error) {
 }
 
 void DesktopPlatform::setClipboardText(const QString& text) {
-    QGuiApplication::clipboard()->setText(text);
+    QGuiApplication::clipboard()->setText(ShownText(text));
 }
 
 QString DesktopPlatform::chooseMenuItem(QWidget* owner, QPoint globalPos,

@@ -3,6 +3,7 @@
 
 #include "check/XmlCheck.h"
 
+#include "files/PathUtil.h"
 #include "parse/EncodingDeclaration.h"
 #include "parse/EntityBase.h"
 #include "parse/ExternalInput.h"
@@ -219,8 +220,7 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
 
     // The document's address as a file URI, so that relative references in it resolve
     // against its folder whatever characters the path holds (blanks, "%", "#" ...).
-    const QByteArray documentUrl =
-        QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
+    const QByteArray documentUrl = FileUrlOf(AbsolutePath(path));
     capture.nameUrl(documentUrl, path);
     // After the handlers above, before the parse (it chains what it finds there).
     SchemaValidation schema(ctxt.get(), documentUrl, path);
@@ -272,7 +272,7 @@ void checkSource(ByteSource& source, const QString& path, CheckResult& result) {
 
 void checkFile(const QString& path, CheckResult& result) {
     InputFile file;
-    if (!file.open(QFile::encodeName(path))) {
+    if (!file.open(PathBytes(path))) {
         result.error = openFailure(path, file.error());
         return;
     }
