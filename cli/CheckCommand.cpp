@@ -52,7 +52,8 @@ public:
             static_cast<std::size_t>(bytes.size()))
             error_ = errno != 0 ? errno : EIO;
     }
-    void write(const QString& text) { write(text.toLocal8Bit()); }
+    // Kept bytes of a path are shown as U+FFFD.
+    void write(const QString& text) { write(ShownText(text).toLocal8Bit()); }
     void flush() {
         if (error_ != 0)
             return;
@@ -69,11 +70,20 @@ private:
     int error_ = 0;
 };
 
+// The folders that the walks left out, by reason.
+struct LeftOutFolders {
+    int unusableName = 0;
+    int pathTooLong = 0;
+};
+
 // Messages of the walk go to the error stream; it never waits for a window.
 class CommandLineWalkServices final : public WalkServices {
 public:
-    explicit CommandLineWalkServices(Output& err) : err_(err) {}
+    CommandLineWalkServices(Output& err, LeftOutFolders& leftOut) : err_(err), leftOut_(leftOut) {}
     bool pumpEvents() override { return true; }
+    void folderLeftOut(const QString&, LeftOutFolder reason) override {
+        ++(reason == LeftOutFolder::UnusableName ? leftOut_.unusableName : leftOut_.pathTooLong);
+    }
     void reportFailure(const QString& description, const QString& location,
                        int statementNumber) override {
         err_.write(QStringLiteral("brellix-check: %1 (%2at line %3)\n")
@@ -83,6 +93,7 @@ public:
 
 private:
     Output& err_;
+    LeftOutFolders& leftOut_;
 };
 
 struct Parsed {
@@ -293,7 +304,7 @@ std::optional<QStringList> readPathList(const CheckOptions& options, Output& err
         if (!options.nulSeparated && entry.endsWith('\r'))
             entry.chop(1);
         if (!entry.isEmpty())
-            paths.append(QFile::decodeName(entry));
+            paths.append(PathFromBytes(entry));
     }
     return paths;
 }
@@ -309,6 +320,7 @@ struct Entry {
 struct Gathered {
     std::vector<Entry> entries;
     SkippedFiles skipped;
+    LeftOutFolders leftOut;
 };
 
 CheckResult unreadableResult(const QString& path, const QString& why) {
@@ -330,7 +342,7 @@ QString unreadableReason(int error) {
 
 // Why the folder at `path` cannot be read, or nothing.
 std::optional<QString> whyFolderUnreadable(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = PathBytes(path);
     const int fd =
         ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_DIRECTORY);
     if (fd < 0)
@@ -345,7 +357,7 @@ enum class Named { Missing, Stream, Folder, File };
 
 Named namedKind(const QString& path, int& error) {
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+    if (::stat(PathBytes(path).constData(), &info) != 0) {
         error = errno;
         return Named::Missing;
     }
@@ -358,7 +370,7 @@ Named namedKind(const QString& path, int& error) {
 // path that cannot be read is trouble for the whole run).
 std::optional<QString> whyFileUnreadable(const QString& path, Named kind, int error) {
     if (kind == Named::File) {
-        if (::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK, AT_EACCESS) == 0)
+        if (::faccessat(AT_FDCWD, PathBytes(path).constData(), R_OK, AT_EACCESS) == 0)
             return std::nullopt;
         error = errno;
     }
@@ -369,7 +381,7 @@ std::optional<QString> whyFileUnreadable(const QString& path, Named kind, int er
 // scan gathers them (for each folder, the files of each extension in turn).
 Gathered gatherFiles(const CheckOptions& options, const QStringList& paths, Output& err) {
     Gathered gathered;
-    CommandLineWalkServices services(err);
+    CommandLineWalkServices services(err, gathered.leftOut);
     const auto cannotRead = [&](const QString& path, const QString& why) {
         err.write(QStringLiteral("brellix-check: cannot read '%1': %2\n").arg(path, why));
     };
@@ -441,7 +453,7 @@ struct Identity {
 
 std::optional<Identity> identityOf(const QString& path) {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(PathBytes(path).constData(), &st) != 0)
         return std::nullopt;
     return Identity{st.st_dev, st.st_ino};
 }
@@ -516,6 +528,24 @@ QString skippedText(const SkippedFiles& skipped) {
     return QStringLiteral("brellix-check: skipped %1 matching file%2 in the folders: %3\n")
         .arg(skipped.total())
         .arg(skipped.total() == 1 ? QString() : QStringLiteral("s"))
+        .arg(why.join(QStringLiteral(", ")));
+}
+
+// The folders the walks left out; empty when there were none.
+QString leftOutText(const LeftOutFolders& leftOut) {
+    QStringList why;
+    if (leftOut.unusableName > 0)
+        why << QStringLiteral("%1 with \"?\" or a control character in the name")
+                   .arg(leftOut.unusableName);
+    if (leftOut.pathTooLong > 0)
+        why << QStringLiteral("%1 with a path too long for the file system")
+                   .arg(leftOut.pathTooLong);
+    const int total = leftOut.unusableName + leftOut.pathTooLong;
+    if (total == 0)
+        return {};
+    return QStringLiteral("brellix-check: left out %1 folder%2 and what is in them: %3\n")
+        .arg(total)
+        .arg(total == 1 ? QString() : QStringLiteral("s"))
         .arg(why.join(QStringLiteral(", ")));
 }
 
@@ -594,6 +624,7 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
         err.write(QStringLiteral("brellix-check: %1\n").arg(searchedText(options, paths)));
         if (gathered.skipped.total() > 0)
             err.write(skippedText(gathered.skipped));
+        err.write(leftOutText(gathered.leftOut));
         return kExitTrouble;
     }
     if (const std::optional<QString> conflict = listFileConflict(options, gathered.entries)) {
@@ -698,6 +729,8 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     out.flush();
     if (gathered.skipped.total() > 0 && !options.quiet)
         err.write(skippedText(gathered.skipped));
+    if (!options.quiet)
+        err.write(leftOutText(gathered.leftOut));
     if (trouble)
         return kExitTrouble;
     return invalidRows.isEmpty() ? kExitAllValid : kExitSomeInvalid;
@@ -708,7 +741,7 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
 int ShardOfPath(const QString& path, int count) {
     // 64-bit FNV-1a: simple, and defined by its bytes alone.
     std::uint64_t hash = 0xcbf29ce484222325ULL;
-    for (const char byte : path.toUtf8()) {
+    for (const char byte : PathBytes(path)) {
         hash ^= static_cast<unsigned char>(byte);
         hash *= 0x100000001b3ULL;
     }

@@ -1,5 +1,7 @@
 #include "Reports.h"
 
+#include "files/PathUtil.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -68,11 +70,11 @@ QJsonObject errorObject(const ParseErrorReport& e) {
 }
 
 // A SARIF artifact location: a relative path stays a relative reference, an absolute one
-// becomes a file URI; either is percent-encoded.
+// becomes a file URI; either is percent-encoded (the bytes of a name that are not text too).
 QString artifactUri(const QString& path) {
     if (path.startsWith(QLatin1Char('/')))
-        return QString::fromUtf8(QUrl::fromLocalFile(path).toEncoded());
-    return QString::fromUtf8(QUrl::toPercentEncoding(path, "/"));
+        return QString::fromUtf8(FileUrlOf(path));
+    return QString::fromUtf8(PathBytes(path).toPercentEncoding("/"));
 }
 
 // GitHub's workflow commands: the message and the property values escaped as the runner

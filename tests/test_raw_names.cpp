@@ -10,6 +10,7 @@
 #include "tests/support/TestEnv.h"
 
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QStringDecoder>
@@ -76,6 +77,25 @@ void makeTree(const RawTree& t) {
     t.file("d/what?/left.xml", "<r/>");
 }
 
+struct Run {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs brellix-check in the tree's root through a shell script, so that arguments can be any
+// bytes (QProcess hands arguments over as UTF-8 text).
+Run brellixCheck(const RawTree& t, const QByteArray& arguments) {
+    t.file("run.sh", "exec \"$1\" " + arguments + "\n");
+    QProcess process;
+    process.setWorkingDirectory(t.env.dir.path());
+    process.start("/bin/sh", {t.env.path("run.sh"), BuildProgramFolder() + "/brellix-check"});
+    if (!process.waitForFinished(120000))
+        qFatal("brellix-check did not finish");
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
 }  // namespace
 
 class TestRawNames : public QObject {
@@ -126,6 +146,64 @@ private slots:
                  QByteArray("file:///d/sub%E9/a%20b%25.xml"));
         const QString text = QString::fromUtf8("/d/é #?/a b.xml");
         QCOMPARE(FileUrlOf(text), QUrl::fromLocalFile(text).toEncoded());
+    }
+
+    void brellixCheckChecksAndListsEveryName() {
+        RawTree t;
+        makeTree(t);
+        Run run = brellixCheck(t, "--valid-list v.txt --invalid-list i.txt d");
+        QCOMPARE(run.status, 1);
+        const QString shown = QString(
+                                  "invalid: d/inv%1.xml\nvalid: d/ok.xml\nvalid: d/\ufeffbom.xml\n"
+                                  "valid: d/sub%1/a.xml\ninvalid: d/sub%1/bad.xml\n"
+                                  "valid: d/sub%1/dtd.xml\n")
+                                  .arg(kFffd);
+        QCOMPARE(QString::fromUtf8(run.out), shown);
+        QCOMPARE(run.err,
+                 QByteArray("brellix-check: left out 1 folder and what is in them: 1 with \"?\" "
+                            "or a control character in the name\n"));
+        QCOMPARE(t.read("v.txt"),
+                 QByteArray("d/ok.xml\r\nd/\xef\xbb\xbf"
+                            "bom.xml\r\nd/sub\xe9/a.xml\r\nd/sub\xe9/dtd.xml\r\n"));
+        QCOMPARE(t.read("i.txt"), QByteArray("d/inv\xff.xml\r\nd/sub\xe9/bad.xml\r\n"));
+
+        // The list read back names the same files.
+        run = brellixCheck(t, "--files-from i.txt --valid-list v2.txt --invalid-list i2.txt");
+        QCOMPARE(run.status, 1);
+        QCOMPARE(t.read("i2.txt"), t.read("i.txt"));
+        QCOMPARE(t.read("v2.txt"), QByteArray());
+
+        // Named directly, files and folders alike.
+        run = brellixCheck(t,
+                           "'d/sub\xe9/dtd.xml' 'd/\xef\xbb\xbf"
+                           "bom.xml'");
+        QCOMPARE(run.status, 0);
+        QCOMPARE(QString::fromUtf8(run.out),
+                 QString("valid: d/sub%1/dtd.xml\nvalid: d/\ufeffbom.xml\n").arg(kFffd));
+        run = brellixCheck(t, "'d/inv\xff.xml' 'd/sub\xe9' --quiet");
+        QCOMPARE(run.status, 1);
+        QCOMPARE(QString::fromUtf8(run.out),
+                 QString("invalid: d/inv%1.xml\ninvalid: d/sub%1/bad.xml\n").arg(kFffd));
+        QCOMPARE(run.err, QByteArray());
+        // Schemas beside the document, named by its hints or on the command line.
+        t.file("s\xe9/r.xsd",
+               "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'>"
+               "<xs:element name='r' type='xs:int'/></xs:schema>");
+        const QByteArray hinted =
+            "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+            "xsi:noNamespaceSchemaLocation='r.xsd'>";
+        t.file("s\xe9/five.xml", hinted + "5</r>");
+        t.file("s\xe9/word.xml", hinted + "five</r>");
+        for (const char* schema : {"--schema-hints", "--schema 's\xe9/r.xsd'"}) {
+            run = brellixCheck(t, QByteArray(schema) + " 's\xe9'");
+            QCOMPARE(run.status, 1);
+            QCOMPARE(QString::fromUtf8(run.out),
+                     QString("valid: s%1/five.xml\ninvalid: s%1/word.xml\n").arg(kFffd));
+        }
+        // A name that is missing is still missing.
+        run = brellixCheck(t, "'d/gone\xff.xml'");
+        QCOMPARE(run.status, 2);
+        QVERIFY(run.err.contains("no such file or folder"));
     }
 
     void theWindowAddsChecksShowsAndSavesEveryName() {
