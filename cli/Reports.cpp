@@ -29,13 +29,38 @@ QString oneLine(const QString& text) {
 // XML 1.0 cannot hold most control characters, not even as references; a report about a
 // binary file may quote some. They are shown as U+FFFD.
 QString xmlSafe(const QString& text) {
-    QString safe = text;
+    QString safe = ShownText(text);  // a lone surrogate (a byte of a name) is no character
     for (QChar& c : safe) {
         const char16_t u = c.unicode();
         if ((u < 0x20 && u != 0x9 && u != 0xA && u != 0xD) || u == 0xFFFE || u == 0xFFFF)
             c = QChar(0xFFFD);
     }
     return safe;
+}
+
+// JSON text with each lone surrogate, which QJsonDocument writes as an escape that many
+// readers refuse (a byte of a name that is not text), as U+FFFD. Pairs are written as UTF-8,
+// so every escape of a surrogate stands alone.
+QByteArray shownJson(const QByteArray& json) {
+    QByteArray out;
+    out.reserve(json.size());
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        if (json[i] != '\\' || i + 1 == json.size()) {
+            out.append(json[i]);
+            continue;
+        }
+        const bool surrogate = json[i + 1] == 'u' && i + 5 < json.size() &&
+                               (json[i + 2] == 'd' || json[i + 2] == 'D') &&
+                               QByteArrayLiteral("89abcdefABCDEF").contains(json[i + 3]);
+        if (surrogate) {
+            out.append("\xef\xbf\xbd");
+            i += 5;
+        } else {
+            out.append(json.mid(i, 2));  // any other escape, "\\" among them
+            ++i;
+        }
+    }
+    return out;
 }
 
 // The file that holds an error, as a path: the parser names external files by their URI.
@@ -152,9 +177,9 @@ QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& sk
                                      {QStringLiteral("notOpenable"), skipped.notOpenable}}}};
     if (seconds)
         summary.insert(QStringLiteral("seconds"), *seconds);
-    return QJsonDocument(
-               QJsonObject{{QStringLiteral("files"), files}, {QStringLiteral("summary"), summary}})
-        .toJson(QJsonDocument::Indented);
+    return shownJson(QJsonDocument(QJsonObject{{QStringLiteral("files"), files},
+                                               {QStringLiteral("summary"), summary}})
+                         .toJson(QJsonDocument::Indented));
 }
 
 QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds,
@@ -268,12 +293,12 @@ QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccess
         {QStringLiteral("invocations"),
          QJsonArray{QJsonObject{{QStringLiteral("executionSuccessful"), executionSuccessful}}}},
         {QStringLiteral("results"), results}};
-    return QJsonDocument(
-               QJsonObject{{QStringLiteral("$schema"),
-                            QStringLiteral("https://json.schemastore.org/sarif-2.1.0.json")},
-                           {QStringLiteral("version"), QStringLiteral("2.1.0")},
-                           {QStringLiteral("runs"), QJsonArray{run}}})
-        .toJson(QJsonDocument::Indented);
+    return shownJson(
+        QJsonDocument(QJsonObject{{QStringLiteral("$schema"),
+                                   QStringLiteral("https://json.schemastore.org/sarif-2.1.0.json")},
+                                  {QStringLiteral("version"), QStringLiteral("2.1.0")},
+                                  {QStringLiteral("runs"), QJsonArray{run}}})
+            .toJson(QJsonDocument::Indented));
 }
 
 QString GnuLines(const FileVerdict& verdict) {

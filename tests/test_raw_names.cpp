@@ -9,6 +9,9 @@
 #include "tests/support/FileContent.h"
 #include "tests/support/TestEnv.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
@@ -16,6 +19,7 @@
 #include <QStringDecoder>
 #include <QTest>
 #include <QUrl>
+#include <QXmlStreamReader>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -200,6 +204,17 @@ private slots:
             QCOMPARE(QString::fromUtf8(run.out),
                      QString("valid: s%1/five.xml\ninvalid: s%1/word.xml\n").arg(kFffd));
         }
+        // The reports for programs show the bytes as U+FFFD too, and stay well-formed.
+        run = brellixCheck(t, "--format json 'd/inv\xff.xml'");
+        QVERIFY(!run.out.contains("\\ud"));
+        const QJsonDocument json = QJsonDocument::fromJson(run.out);
+        QCOMPARE(json["files"][0]["path"].toString(), QString("d/inv%1.xml").arg(kFffd));
+        run = brellixCheck(t, "--format junit 'd/inv\xff.xml'");
+        QXmlStreamReader junit(run.out);
+        while (!junit.atEnd())
+            junit.readNext();
+        QVERIFY2(!junit.hasError(), qPrintable(junit.errorString()));
+        QVERIFY(run.out.contains(QString("name=\"d/inv%1.xml\"").arg(kFffd).toUtf8()));
         // A name that is missing is still missing.
         run = brellixCheck(t, "'d/gone\xff.xml'");
         QCOMPARE(run.status, 2);
