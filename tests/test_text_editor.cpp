@@ -3,6 +3,7 @@
 #include "EditorAtLine.h"
 #include "Platform.h"
 #include "TextEditor.h"
+#include "files/PathUtil.h"
 #include "tests/support/TestEnv.h"
 
 #include <QDir>
@@ -11,6 +12,9 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -339,7 +343,15 @@ private slots:
                   "Exec=sh -c \"touch \\\\\"\\\\$1.seen\\\\\"\" sh %f\n");
         QVERIFY2(platform.openInEditorAt(file, 3, 1, &error), qPrintable(error));
         QTRY_VERIFY(QFile::exists(file + ".seen"));
-        QTest::qWait(200);
+        // A name that is not UTF-8 text reaches the editor as its bytes.
+        const QByteArray raw = PathBytes(env.path("caf")) + "\xe9.xml";
+        const auto removeRaw = qScopeGuard([&] {
+            ::unlink(raw.constData());
+            ::unlink((raw + ".seen").constData());
+        });
+        QVERIFY(::close(::open(raw.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
+        QVERIFY2(platform.openInEditorAt(PathFromBytes(raw), 3, 1, &error), qPrintable(error));
+        QTRY_VERIFY(::access((raw + ".seen").constData(), F_OK) == 0);
         QVERIFY(!QFile::exists(env.path("PWNED")));
     }
 };

@@ -6,8 +6,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <cstring>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -178,6 +187,47 @@ QStringList environmentPaths(const char* name, const QString& fallback) {
     return paths.isEmpty() ? fallback.split(QLatin1Char(':')) : paths;
 }
 
+// Starts a program in a session of its own, standard input from /dev/null, without waiting
+// for it. The arguments go over as the bytes of the paths they are (QProcess would put U+FFFD
+// in place of a name's bytes that are not text, and the editor would open another file).
+bool startDetached(const QString& program, const QStringList& arguments, QString* error) {
+    std::vector<QByteArray> bytes{PathBytes(program)};
+    for (const QString& argument : arguments)
+        bytes.push_back(PathBytes(argument));
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    const auto release = qScopeGuard([&] {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    });
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    if (failed != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(failed));
+        return false;
+    }
+    // Collected when it ends, whenever that is.
+    std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+    return true;
+}
+
 }  // namespace
 
 DesktopEnvironment DesktopEnvironment::current() {
@@ -200,17 +250,7 @@ DesktopEnvironment DesktopEnvironment::current() {
         return info.isAbsolute() && info.isFile() && info.isExecutable() ? info.absoluteFilePath()
                                                                          : QString();
     };
-    environment.startProgram = [](const QString& program, const QStringList& arguments,
-                                  QString* error) {
-        QProcess process;
-        process.setProgram(program);
-        process.setArguments(arguments);
-        process.setStandardInputFile(QProcess::nullDevice());
-        if (process.startDetached())
-            return true;
-        *error = process.errorString();
-        return false;
-    };
+    environment.startProgram = startDetached;
     return environment;
 }
 
