@@ -1,4 +1,5 @@
 #include "CheckCommand.h"
+#include "files/PathUtil.h"
 
 #include "Arguments.h"
 #include "Gathering.h"
@@ -97,6 +98,7 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
         err.message(SearchedText(options, paths));
         if (gathered.skipped.total() > 0)
             err.write(SkippedText(gathered.skipped));
+        err.write(LeftOutText(gathered.leftOut));
         return kExitTrouble;
     }
     if (const std::optional<QString> conflict = ListFileConflict(options, gathered.entries)) {
@@ -204,6 +206,8 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     out.flush();
     if (gathered.skipped.total() > 0 && !options.quiet)
         err.write(SkippedText(gathered.skipped));
+    if (!options.quiet)
+        err.write(LeftOutText(gathered.leftOut));
     if (trouble)
         return kExitTrouble;
     return invalidRows.isEmpty() ? kExitAllValid : kExitSomeInvalid;
@@ -214,7 +218,7 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
 int ShardOfPath(const QString& path, int count) {
     // 64-bit FNV-1a: simple, and defined by its bytes alone.
     std::uint64_t hash = 0xcbf29ce484222325ULL;
-    for (const char byte : path.toUtf8()) {
+    for (const char byte : PathBytes(path)) {
         hash ^= static_cast<unsigned char>(byte);
         hash *= 0x100000001b3ULL;
     }

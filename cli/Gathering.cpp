@@ -26,8 +26,11 @@ bool insertNew(QSet<QString>& set, const QString& value) {
 // Messages of the walk go to the error stream; it never waits for a window.
 class CommandLineWalkServices final : public WalkServices {
 public:
-    explicit CommandLineWalkServices(Output& err) : err_(err) {}
+    CommandLineWalkServices(Output& err, LeftOutFolders& leftOut) : err_(err), leftOut_(leftOut) {}
     bool pumpEvents() override { return true; }
+    void folderLeftOut(const QString&, LeftOutFolder reason) override {
+        ++(reason == LeftOutFolder::UnusableName ? leftOut_.unusableName : leftOut_.pathTooLong);
+    }
     void reportFailure(const QString& description, const QString& location,
                        int statementNumber) override {
         err_.message(QStringLiteral("%1 (%2at line %3)")
@@ -36,6 +39,7 @@ public:
 
 private:
     Output& err_;
+    LeftOutFolders& leftOut_;
 };
 
 CheckResult unreadableResult(const QString& path, const QString& why) {
@@ -57,7 +61,7 @@ QString unreadableReason(int error) {
 
 // Why the folder at `path` cannot be read, or nothing.
 std::optional<QString> whyFolderUnreadable(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = PathBytes(path);
     const int fd =
         ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_DIRECTORY);
     if (fd < 0)
@@ -72,7 +76,7 @@ enum class Named { Missing, Stream, Folder, File };
 
 Named namedKind(const QString& path, int& error) {
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+    if (::stat(PathBytes(path).constData(), &info) != 0) {
         error = errno;
         return Named::Missing;
     }
@@ -85,7 +89,7 @@ Named namedKind(const QString& path, int& error) {
 // path that cannot be read is trouble for the whole run).
 std::optional<QString> whyFileUnreadable(const QString& path, Named kind, int error) {
     if (kind == Named::File) {
-        if (::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK, AT_EACCESS) == 0)
+        if (::faccessat(AT_FDCWD, PathBytes(path).constData(), R_OK, AT_EACCESS) == 0)
             return std::nullopt;
         error = errno;
     }
@@ -99,7 +103,7 @@ std::optional<QString> whyFileUnreadable(const QString& path, Named kind, int er
 Gathered GatherEntries(const CheckOptions& options, const QStringList& paths, qsizetype commandLine,
                        Output& err) {
     Gathered gathered;
-    CommandLineWalkServices services(err);
+    CommandLineWalkServices services(err, gathered.leftOut);
     const auto cannotRead = [&](const QString& path, const QString& why) {
         err.message(QStringLiteral("cannot read '%1': %2").arg(Visible(path), Visible(why)));
     };
@@ -203,4 +207,20 @@ QString SkippedText(const SkippedFiles& skipped) {
         .arg(skipped.total())
         .arg(skipped.total() == 1 ? QString() : QStringLiteral("s"))
         .arg(why.join(QStringLiteral(", ")));
+}
+
+QString LeftOutText(const LeftOutFolders& leftOut) {
+    QStringList why;
+    if (leftOut.unusableName > 0)
+        why << QStringLiteral("%1 with \"?\" or a control character in the name")
+                   .arg(leftOut.unusableName);
+    if (leftOut.pathTooLong > 0)
+        why << QStringLiteral("%1 with a path too long for the file system")
+                   .arg(leftOut.pathTooLong);
+    const int total = leftOut.unusableName + leftOut.pathTooLong;
+    if (total == 0)
+        return {};
+    return QStringLiteral("brellix-check: left out %1 folder%2 and what is in them: %3\n")
+        .arg(QString::number(total), total == 1 ? QString() : QStringLiteral("s"),
+             why.join(QStringLiteral(", ")));
 }

@@ -26,10 +26,20 @@ struct Entry {
     }
 };
 
+// The folders that the walks left out, by reason.
+struct LeftOutFolders {
+    int unusableName = 0;
+    int pathTooLong = 0;
+};
+
 struct Gathered {
     std::vector<Entry> entries;
     SkippedFiles skipped;
+    LeftOutFolders leftOut;
 };
+
+// The folders the walks left out, as told at the end of a run; empty when there were none.
+QString LeftOutText(const LeftOutFolders& leftOut);
 
 // The files to check, in the order given: a file as it stands, a folder's files as the folder
 // scan gathers them (for each folder, the files of each extension in turn). Of `paths`, the

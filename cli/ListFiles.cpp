@@ -1,4 +1,5 @@
 #include "ListFiles.h"
+#include "files/PathUtil.h"
 
 #include "VisibleText.h"
 #include "common/ErrorReport.h"
@@ -22,7 +23,7 @@ struct Identity {
 
 std::optional<Identity> identityOf(const QString& path) {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(PathBytes(path).constData(), &st) != 0)
         return std::nullopt;
     return Identity{static_cast<unsigned long long>(st.st_dev),
                     static_cast<unsigned long long>(st.st_ino)};

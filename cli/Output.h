@@ -1,6 +1,8 @@
 #pragma once
 // The command's output streams.
 
+#include "files/PathUtil.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -22,7 +24,8 @@ public:
             static_cast<std::size_t>(bytes.size()))
             error_ = errno != 0 ? errno : EIO;
     }
-    void write(const QString& text) { write(text.toLocal8Bit()); }
+    // Kept bytes of a path are shown as U+FFFD.
+    void write(const QString& text) { write(ShownText(text).toLocal8Bit()); }
     // A message of the command, "brellix-check: " and `text` on a line. Every name or text
     // from outside in it must have gone through Visible.
     void message(const QString& text) {

@@ -1,4 +1,5 @@
 #include "PathList.h"
+#include "files/PathUtil.h"
 
 #include "VisibleText.h"
 
@@ -51,7 +52,7 @@ std::optional<QStringList> ReadPathList(const QString& list, bool nulSeparated, 
         if (!nulSeparated && entry.endsWith('\r'))
             entry.chop(1);
         if (!entry.isEmpty())
-            paths.append(QFile::decodeName(entry));
+            paths.append(PathFromBytes(entry));
         entry.clear();
         ++number;
     };

@@ -2,6 +2,7 @@
 
 #include "VisibleText.h"
 #include "common/LineBreaks.h"
+#include "files/PathUtil.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -31,7 +32,7 @@ QString oneLine(const QString& text) {
 // binary file may quote some. They are shown as U+FFFD, and so are DEL, the C1 controls, the
 // separators and the bidirectional marks, which XML holds but a terminal would act on.
 QString xmlSafe(const QString& text) {
-    QString safe = text;
+    QString safe = ShownText(text);  // a lone surrogate (a byte of a name) is no character
     for (QChar& c : safe) {
         const char16_t u = c.unicode();
         if ((u < 0x20 && u != 0x9 && u != 0xA && u != 0xD) || u == 0x7F || u == 0xFFFE ||
@@ -39,6 +40,31 @@ QString xmlSafe(const QString& text) {
             c = QChar(0xFFFD);
     }
     return safe;
+}
+
+// JSON text with each lone surrogate, which QJsonDocument writes as an escape that many
+// readers refuse (a byte of a name that is not text), as U+FFFD. Pairs are written as UTF-8,
+// so every escape of a surrogate stands alone.
+QByteArray shownJson(const QByteArray& json) {
+    QByteArray out;
+    out.reserve(json.size());
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        if (json[i] != '\\' || i + 1 == json.size()) {
+            out.append(json[i]);
+            continue;
+        }
+        const bool surrogate = json[i + 1] == 'u' && i + 5 < json.size() &&
+                               (json[i + 2] == 'd' || json[i + 2] == 'D') &&
+                               QByteArrayLiteral("89abcdefABCDEF").contains(json[i + 3]);
+        if (surrogate) {
+            out.append("\xef\xbf\xbd");
+            i += 5;
+        } else {
+            out.append(json.mid(i, 2));  // any other escape, "\\" among them
+            ++i;
+        }
+    }
+    return out;
 }
 
 // The file that holds an error, as a path: the parser names external files by their URI.
@@ -73,11 +99,11 @@ QJsonObject errorObject(const ParseErrorReport& e) {
 }
 
 // A SARIF artifact location: a relative path stays a relative reference, an absolute one
-// becomes a file URI; either is percent-encoded.
+// becomes a file URI; either is percent-encoded (the bytes of a name that are not text too).
 QString artifactUri(const QString& path) {
     if (path.startsWith(QLatin1Char('/')))
-        return QString::fromUtf8(QUrl::fromLocalFile(path).toEncoded());
-    return QString::fromUtf8(QUrl::toPercentEncoding(path, "/"));
+        return QString::fromUtf8(FileUrlOf(path));
+    return QString::fromUtf8(PathBytes(path).toPercentEncoding("/"));
 }
 
 // GitHub's workflow commands: the message and the property values escaped as the runner
@@ -166,9 +192,9 @@ QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& sk
     if (seconds)
         summary.insert(QStringLiteral("seconds"), *seconds);
     return JsonWithoutTerminalControls(
-        QJsonDocument(
-            QJsonObject{{QStringLiteral("files"), files}, {QStringLiteral("summary"), summary}})
-            .toJson(QJsonDocument::Indented));
+        shownJson(QJsonDocument(QJsonObject{{QStringLiteral("files"), files},
+                                            {QStringLiteral("summary"), summary}})
+                      .toJson(QJsonDocument::Indented)));
 }
 
 QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds,
@@ -283,12 +309,12 @@ QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccess
         {QStringLiteral("invocations"),
          QJsonArray{QJsonObject{{QStringLiteral("executionSuccessful"), executionSuccessful}}}},
         {QStringLiteral("results"), results}};
-    return JsonWithoutTerminalControls(
+    return JsonWithoutTerminalControls(shownJson(
         QJsonDocument(QJsonObject{{QStringLiteral("$schema"),
                                    QStringLiteral("https://json.schemastore.org/sarif-2.1.0.json")},
                                   {QStringLiteral("version"), QStringLiteral("2.1.0")},
                                   {QStringLiteral("runs"), QJsonArray{run}}})
-            .toJson(QJsonDocument::Indented));
+            .toJson(QJsonDocument::Indented)));
 }
 
 QString GnuLines(const FileVerdict& verdict) {

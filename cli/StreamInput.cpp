@@ -1,5 +1,6 @@
 #include "StreamInput.h"
 
+#include "files/PathUtil.h"
 #include "parse/ParserMemory.h"
 
 #include <QByteArray>
@@ -50,9 +51,9 @@ private:
 CheckResult CheckStreamArgument(const QString& path, bool standardInput,
                                 const XmlCheckOptions& options) {
     const QString shown = standardInput ? QStringLiteral("standard input") : path;
-    const Descriptor fd(standardInput ? STDIN_FILENO
-                                      : ::open(QFile::encodeName(path).constData(),
-                                               O_RDONLY | O_CLOEXEC | O_NOCTTY),
+    const Descriptor fd(standardInput
+                            ? STDIN_FILENO
+                            : ::open(PathBytes(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY),
                         !standardInput);
     if (fd.get() < 0)
         return ioFailure(

@@ -1,6 +1,7 @@
 #include "CheckCommand.h"
 #include "VisibleText.h"
 #include "check/XmlCheck.h"
+#include "files/PathUtil.h"
 
 #include <QCoreApplication>
 
@@ -17,5 +18,10 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brellix-check"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BRELLIX_VERSION));
-    return RunCheckCommand(QCoreApplication::arguments(), stdout, stderr);
+    // The arguments with their bytes kept: a path whose name is not UTF-8 text still names its
+    // file (QCoreApplication::arguments() would put U+FFFD in place of such bytes).
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(PathFromBytes(argv[i]));
+    return RunCheckCommand(arguments, stdout, stderr);
 }

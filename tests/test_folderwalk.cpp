@@ -3,6 +3,7 @@
 #include "common/ErrorReport.h"
 #include "files/AddFolder.h"
 #include "files/FolderListing.h"
+#include "files/PathUtil.h"
 #include "files/Wildcard.h"
 #include "tests/support/FolderTree.h"
 
@@ -23,6 +24,11 @@ struct Recorder final : WalkServices {
     std::function<bool(int pump)> onPump;  // may throw; false stops the walk
     QList<std::tuple<QString, QString, int>> failures;
 
+    QList<std::pair<QString, LeftOutFolder>> leftOut;
+
+    void folderLeftOut(const QString& folder, LeftOutFolder reason) override {
+        leftOut.append({folder, reason});
+    }
     bool pumpEvents() override {
         ++pumps;
         return onPump ? onPump(pumps) : true;
@@ -201,7 +207,7 @@ private slots:
                  QStringList({"top.xml", "a/f.xml", "ext/o.xml", "a/b/g.xml"}));
     }
 
-    void unusableFolderNamesAreNotWalked() {
+    void unusableFolderNamesAreToldAndNotWalkedNamesThatAreNoTextAre() {
         QTemporaryDir dir;
         const QString r = dir.path();
         for (const QString& folder :
@@ -218,8 +224,18 @@ private slots:
         ::unlink(raw + "/raw\xfe.xml");
         ::unlink(raw + "/bad\xff/in.xml");
         ::rmdir(raw + "/bad\xff");
-        QCOMPARE(tree::relative(s.rows, r), QStringList({"ünïcödé/in.xml"}));
+        // Bytes that are not text are kept: those names lead back to their files.
+        QCOMPARE(tree::relative(s.rows, r),
+                 QStringList({PathFromBytes("raw\xfe.xml"), PathFromBytes("bad\xff/in.xml"),
+                              "ünïcödé/in.xml"}));
         QVERIFY(services.failures.isEmpty() && s.gatherFailures.isEmpty());
+        QStringList leftOut;
+        for (const auto& [folder, reason] : services.leftOut) {
+            QCOMPARE(reason, LeftOutFolder::UnusableName);
+            leftOut.append(folder);
+        }
+        QCOMPARE(tree::relative(leftOut, r), QStringList({"c1\u0085name/", "ctl\x01name/",
+                                                          "del\x7fname/", "tab\tname/", "what?/"}));
     }
 
     void unusableCharacters_data() {
@@ -234,6 +250,7 @@ private slots:
         QTest::newRow("160 and accents") << QString(QChar(0xa0)) + "café" << false;
         QTest::newRow("beyond the first plane") << "\U0001F600" << false;
         QTest::newRow("lone surrogate") << QString(QChar(0xd800)) + "x" << true;
+        QTest::newRow("kept byte") << PathFromBytes("caf\xe9") << false;
     }
     void unusableCharacters() {
         QFETCH(QString, name);

@@ -6,12 +6,14 @@
 #include "FileList.h"
 #include "Widgets.h"
 #include "check/XmlCheck.h"
+#include "files/PathUtil.h"
 #include "tests/support/FileContent.h"
 #include "tests/support/FolderTree.h"
 #include "tests/support/TestEnv.h"
 
 #include <QDirIterator>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTest>
 #include <QTimer>
@@ -85,20 +87,22 @@ private slots:
                                    "<a>" + QByteArray(11 << 20, 't') + "</a>");
         const QString gone = tree::makeFile(root + "/gone.xml");
         expected << gone;
-        // Things the scan leaves out: no regular file, names that are no text, a link back up.
+        // Things the scan leaves out: no regular file, a link back up.
         QCOMPARE(::mkfifo(QFile::encodeName(root + "/pipe.xml").constData(), 0600), 0);
         makeSocket(root + "/socket.xml");
         tree::makeLink("/dev/zero", root + "/zero.xml");
         tree::makeLink("/dev/null", root + "/null.xml");
         tree::makeLink(root, root + "/odd/loop");
-        const QByteArray raw = QFile::encodeName(root) + "/caf\xe9.xml";
+        // A name that is no text is checked like any other.
+        const QByteArray raw = PathBytes(root) + "/caf\xe9.xml";
         QVERIFY(::close(::open(raw.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
+        expected << PathFromBytes(raw);
+        const auto removeRaw = qScopeGuard([&] { ::unlink(raw.constData()); });
 
         auto form = env.makeForm();
         env.platform.inputAnswers.push_back("xml");
         env.platform.folderAnswers.push_back(root);
         QTest::mouseClick(form->PushButton3, Qt::LeftButton);
-        ::unlink(raw.constData());
         QVERIFY(env.platform.messageTexts().isEmpty());
         const QStringList scanned = form->ListView1->texts();
         QCOMPARE(QSet<QString>(scanned.begin(), scanned.end()),

@@ -1,11 +1,20 @@
 // Finding the desktop's plain-text editor from the freedesktop.org configuration files.
 
 #include "EditorAtLine.h"
+#include "Platform.h"
 #include "TextEditor.h"
+#include "files/PathUtil.h"
 #include "tests/support/TestEnv.h"
 
+#include <QDir>
+#include <QFile>
+#include <QScopeGuard>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -216,18 +225,134 @@ private slots:
 
     void fieldCodesAreExpanded() {
         const QString file = "/tmp/100%f %F.xml";  // codes in the file name stay as they are
-        const auto expand = [&](const QStringList& exec, const QString& icon = "ed-icon") {
-            return ExpandExecArguments(exec, file, "Ed", icon,
-                                       "/usr/share/applications/ed.desktop");
+        const auto expand = [&](const QString& line, const QString& icon = "ed-icon") {
+            QString refusal;
+            const std::optional<std::vector<ExecArgument>> exec = SplitExecLine(line);
+            if (!exec)
+                return std::optional<QStringList>();
+            const std::optional<QStringList> expanded = ExpandExecArguments(
+                *exec, file, "Ed", icon, "/usr/share/applications/ed.desktop", &refusal);
+            if (expanded.has_value() == !refusal.isEmpty())
+                qWarning("a refusal without its reason, or a reason without a refusal");
+            return expanded;
         };
-        QCOMPARE(expand({"%F"}), QStringList({file}));
-        QCOMPARE(expand({"--file=%u", "%%x"}), QStringList({"--file=" + file, "%x"}));
-        QCOMPARE(expand({"%i", "--name", "%c", "%k"}),
+        QCOMPARE(expand("%F"), QStringList({file}));
+        QCOMPARE(expand("\"%f\" %%x \"100%%\""), QStringList({file, "%x", "100%"}));
+        QCOMPARE(expand("%i --name %c %k"),
                  QStringList({"--icon", "ed-icon", "--name", "Ed",
                               "/usr/share/applications/ed.desktop", file}));
-        QCOMPARE(expand({"%i", "%d", "%m", "-x%D", "%U"}, ""), QStringList({"-x", file}));
-        QCOMPARE(expand({"--new"}), QStringList({"--new", file}));
-        QCOMPARE(expand({"%z"}), QStringList({"%z", file}));
+        QCOMPARE(expand("%i %d %m -x%D %U", ""), QStringList({"-x", file}));
+        QCOMPARE(expand("--new"), QStringList({"--new", file}));
+        QCOMPARE(expand("%z"), QStringList({"%z", file}));
+
+        // A file code inside a quoted argument or joined to other text would hand the name to
+        // whatever the program makes of that text (a shell runs it): the line is refused.
+        QString refusal;
+        QCOMPARE(ExpandExecArguments(*SplitExecLine("-c \"edit %f\""), file, "", "", "", &refusal),
+                 std::nullopt);
+        QCOMPARE(refusal, "the field code %f stands inside the quoted argument \"edit %f\"");
+        for (const char* line : {"-c edit%f", "--file=%u", "\"--name=%c\"", "-- \"%U \"", "x%F"})
+            QVERIFY2(!expand(line).has_value(), line);
+    }
+
+    void entriesGetTheLineAndTheFileAsOneArgument() {
+        const QString file = QStringLiteral("/tmp/inj$(touch${IFS}PWNED) \"x\";%f.xml");
+        FakeDesktop d;
+        d.programs = {"/bin/gedit", "/usr/bin/code", "/bin/sh"};
+        d.write("config/mimeapps.list", "[Default Applications]\ntext/plain=ed.desktop\n");
+        QList<QStringList> started;
+        const auto open = [&](const QString& exec) {
+            d.application("local/share", "ed.desktop", "Exec=" + exec + "\n");
+            DesktopEnvironment e = d.environment();
+            e.startProgram = [&](const QString& program, const QStringList& arguments, QString*) {
+                started.append(QStringList{program} + arguments);
+                return true;
+            };
+            QString error;
+            const bool opened = OpenInEditorAt(file, 12, 7, e, &error);
+            return opened ? QString() : error;
+        };
+        QCOMPARE(open("gedit --new-window %U"), QString());
+        QCOMPARE(started.last(), QStringList({"/bin/gedit", "--new-window", "+12:7", file}));
+        QCOMPARE(open("/usr/bin/code --unity-launch %F"), QString());
+        QCOMPARE(started.last(),
+                 QStringList({"/usr/bin/code", "--unity-launch", "-g", file + ":12:7"}));
+        // A shell that takes the file as its argument, not as a part of its script.
+        QCOMPARE(open("sh -c \"edit \\\\\"\\\\$1\\\\\"\" sh %f"), QString());
+        QCOMPARE(started.last(), QStringList({"/bin/sh", "-c", "edit \"$1\"", "sh", file}));
+
+        // Refused, and without another editor that is the reason given.
+        d.programs = {"/bin/sh"};
+        const QString entry = d.env.path("local/share/applications/ed.desktop");
+        QCOMPARE(open("sh -c \"edit %f\""),
+                 "The desktop entry " + entry + " was not used to open " + file +
+                     ": the field code %f stands inside the quoted argument \"edit %f\" of its "
+                     "command line (sh -c \"edit %f\"), where the program could take a part of "
+                     "the file's name for a command. A field code for a file must be an "
+                     "argument of its own.");
+        QCOMPARE(started.size(), 3);
+        // Another editor of the desktop is used instead.
+        d.programs.insert("/bin/mousepad");
+        QCOMPARE(open("sh -c \"edit %f\""), QString());
+        QCOMPARE(started.last(), QStringList({"/bin/mousepad", file}));
+    }
+
+    void aFileNameNeverBecomesAShellCommand() {
+        // The desktop implementation with the process's own environment, pointed at a
+        // desktop of its own: a shell that would run a command hidden in the name.
+        TestEnv env;
+        QVERIFY(QDir().mkpath(env.path("bin")));
+        QVERIFY(QFile::link(QStandardPaths::findExecutable("sh"), env.path("bin/sh")));
+        QVERIFY(QFile::link(QStandardPaths::findExecutable("touch"), env.path("bin/touch")));
+        env.write("config/mimeapps.list", "[Default Applications]\ntext/plain=shell.desktop\n");
+        const QString entry = env.path("data/applications/shell.desktop");
+        const QString file = env.write("inj$(touch${IFS}PWNED).xml", "<r/>");
+        const QString before = QDir::currentPath();
+        const std::vector<std::pair<const char*, QString>> variables{
+            {"XDG_CONFIG_HOME", env.path("config")},
+            {"XDG_CONFIG_DIRS", env.path("etc")},
+            {"XDG_DATA_HOME", env.path("data")},
+            {"XDG_DATA_DIRS", env.path("share")},
+            {"PATH", env.path("bin")},
+            {"VISUAL", ""},
+            {"EDITOR", ""},
+            {"XDG_CURRENT_DESKTOP", ""}};
+        std::vector<std::optional<QByteArray>> kept;
+        for (const auto& [name, value] : variables) {
+            kept.push_back(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name))
+                                                           : std::nullopt);
+            qputenv(name, value.toUtf8());
+        }
+        const auto restore = qScopeGuard([&] {
+            for (std::size_t i = 0; i < variables.size(); ++i)
+                kept[i] ? qputenv(variables[i].first, *kept[i]) : qunsetenv(variables[i].first);
+            QDir::setCurrent(before);
+        });
+        QVERIFY(QDir::setCurrent(env.path(".")));
+
+        DesktopPlatform platform;
+        QString error;
+        env.write("data/applications/shell.desktop",
+                  "[Desktop Entry]\nType=Application\nExec=sh -c \"edit %f\"\n");
+        QVERIFY(!platform.openInEditorAt(file, 3, 1, &error));
+        QVERIFY2(error.startsWith("The desktop entry " + entry + " was not used"),
+                 qPrintable(error));
+        // Written as it should be, the entry gets the file as an argument of the script.
+        env.write("data/applications/shell.desktop",
+                  "[Desktop Entry]\nType=Application\n"
+                  "Exec=sh -c \"touch \\\\\"\\\\$1.seen\\\\\"\" sh %f\n");
+        QVERIFY2(platform.openInEditorAt(file, 3, 1, &error), qPrintable(error));
+        QTRY_VERIFY(QFile::exists(file + ".seen"));
+        // A name that is not UTF-8 text reaches the editor as its bytes.
+        const QByteArray raw = PathBytes(env.path("caf")) + "\xe9.xml";
+        const auto removeRaw = qScopeGuard([&] {
+            ::unlink(raw.constData());
+            ::unlink((raw + ".seen").constData());
+        });
+        QVERIFY(::close(::open(raw.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
+        QVERIFY2(platform.openInEditorAt(PathFromBytes(raw), 3, 1, &error), qPrintable(error));
+        QTRY_VERIFY(::access((raw + ".seen").constData(), F_OK) == 0);
+        QVERIFY(!QFile::exists(env.path("PWNED")));
     }
 };
 

@@ -122,7 +122,8 @@ std::optional<EditorCommand> TerminalEditorCommand(const QString& file,
 
 bool OpenInEditorAt(const QString& file, int line, int column,
                     const DesktopEnvironment& environment, QString* error) {
-    std::optional<EditorCommand> command = TextEditorCommand(file, environment);
+    QString refusal;
+    std::optional<EditorCommand> command = TextEditorCommand(file, environment, &refusal);
     if (command) {
         command = AtLine(*command, file, line, column);
     } else if ((command = TerminalEditorCommand(file, environment))) {
@@ -132,5 +133,5 @@ bool OpenInEditorAt(const QString& file, int line, int column,
         command->arguments =
             command->arguments.mid(0, 1) + QStringList{editor.program} + editor.arguments;
     }
-    return StartEditor(command, file, environment, error);
+    return StartEditor(command, file, environment, error, refusal);
 }

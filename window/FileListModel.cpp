@@ -1,6 +1,7 @@
 #include "FileListModel.h"
 
 #include "common/ErrorReport.h"
+#include "files/PathUtil.h"
 
 #include <QTimerEvent>
 
@@ -94,9 +95,9 @@ void FileListModel::setHeader(const QString& header) {
 }
 
 QString FileListModel::displayText(const QString& text) {
-    if (!text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n')))
-        return text;
-    QString shown = text;
+    QString shown = ShownText(text);  // the bytes of a name that are not text as U+FFFD
+    if (!shown.contains(QLatin1Char('\r')) && !shown.contains(QLatin1Char('\n')))
+        return shown;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("  \u23CE  "));
     shown.replace(QLatin1Char('\r'), QStringLiteral("  \u23CE  "));
     shown.replace(QLatin1Char('\n'), QStringLiteral("  \u23CE  "));
@@ -117,7 +118,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
         case Qt::ToolTipRole:
             // Rows with a report show it whole; other rows leave the list's own tool tip.
             if (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))) {
-                QString tip = text;
+                QString tip = ShownText(text);
                 tip.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
                 tip.replace(QLatin1Char('\r'), QLatin1Char('\n'));
                 return tip;

@@ -18,9 +18,7 @@ QStringList droppedPaths(const QMimeData* data) {
     if (!data || !data->hasUrls())
         return paths;
     for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QString path = url.toLocalFile();
+        const QString path = LocalPathOf(url);  // bytes that are not text kept
         if (!path.isEmpty())
             paths.append(path);
     }

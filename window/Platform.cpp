@@ -4,6 +4,7 @@
 #include "FileDialogs.h"
 #include "TextEditor.h"
 #include "common/LineBreaks.h"
+#include "files/PathUtil.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -11,12 +12,12 @@
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
 
 #include <unistd.h>
+#include <algorithm>
 #include <cstdio>
 
 MessageAnswer DesktopPlatform::showMessage(QWidget* owner, const QString& text,
@@ -24,7 +25,7 @@ MessageAnswer DesktopPlatform::showMessage(QWidget* owner, const QString& text,
                                            MessageIcon icon) {
     QMessageBox box(owner);
     box.setWindowTitle(title);
-    box.setText(WithLineFeeds(text));
+    box.setText(WithLineFeeds(ShownText(text)));
     box.setTextFormat(Qt::PlainText);
     box.setIcon(icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
     if (buttons == MessageButtons::YesNo) {
@@ -80,19 +81,22 @@ bool DesktopPlatform::showInFileManager(const QString& file, QString* error) {
         QStringLiteral("org.freedesktop.FileManager1"),
         QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(file).toString()} << QString();
+    // Addresses made from the path's bytes, which a name that is not text keeps.
+    const QString absolute = AbsolutePath(file);
+    call << QStringList{QString::fromLatin1(FileUrlOf(absolute))} << QString();
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
     if (reply.type() == QDBusMessage::ReplyMessage)
         return true;
-    const QString folder = QFileInfo(file).absolutePath();
-    if (QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+    const QString folder =
+        absolute.left(std::max<qsizetype>(1, absolute.lastIndexOf(QLatin1Char('/'))));
+    if (QDesktopServices::openUrl(QUrl::fromEncoded(FileUrlOf(folder))))
         return true;
     *error = QStringLiteral("No file manager could show the folder %1").arg(folder);
     return false;
 }
 
 void DesktopPlatform::setClipboardText(const QString& text) {
-    QGuiApplication::clipboard()->setText(text);
+    QGuiApplication::clipboard()->setText(ShownText(text));
 }
 
 QString DesktopPlatform::chooseMenuItem(QWidget* owner, QPoint globalPos,

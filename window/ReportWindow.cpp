@@ -2,6 +2,7 @@
 
 #include "Platform.h"
 #include "common/LineBreaks.h"
+#include "files/PathUtil.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -41,12 +42,13 @@ ReportWindow::ReportWindow(QWidget* owner, Platform& platform, const QString& ti
     setWindowTitle(title);
     resize(640, 360);
 
-    report_ = textView(this, path + QLatin1Char('\n') + WithLineFeeds(ErrorReportText(report)));
+    report_ = textView(
+        this, ShownText(path + QLatin1Char('\n') + WithLineFeeds(ErrorReportText(report))));
     report_->setObjectName(QStringLiteral("ReportText"));
     QString source = report.srcText;
     if (const QString caret = CaretLine(report.srcText, report.linepos); !caret.isEmpty())
         source += QLatin1Char('\n') + caret;
-    source_ = textView(this, source);
+    source_ = textView(this, ShownText(source));
     source_->setObjectName(QStringLiteral("SourceText"));
     source_->setLineWrapMode(QPlainTextEdit::NoWrap);
     source_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));

@@ -6,8 +6,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <cstring>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -113,8 +122,11 @@ bool isTrue(const QString& value) {
 }
 
 // The command of one installed application, or nothing when it cannot open the file here.
+// An entry whose Exec line cannot take the file safely is refused: the first such refusal goes
+// to `refusal` (when it is still empty).
 std::optional<EditorCommand> commandOfEntry(const QString& id, const QString& file,
-                                            const DesktopEnvironment& environment) {
+                                            const DesktopEnvironment& environment,
+                                            QString* refusal) {
     const QString path = findDesktopEntry(id, environment);
     if (path.isEmpty())
         return std::nullopt;
@@ -126,17 +138,29 @@ std::optional<EditorCommand> commandOfEntry(const QString& id, const QString& fi
     const QString tryExec = unescapeString(entry.value(QStringLiteral("TryExec")));
     if (!tryExec.isEmpty() && environment.findProgram(tryExec).isEmpty())
         return std::nullopt;
-    const std::optional<QStringList> exec =
-        SplitExecValue(unescapeString(entry.value(QStringLiteral("Exec"))));
-    if (!exec || exec->isEmpty())
+    const QString line = unescapeString(entry.value(QStringLiteral("Exec")));
+    const std::optional<std::vector<ExecArgument>> exec = SplitExecLine(line);
+    if (!exec || exec->empty())
         return std::nullopt;
-    const QString program = environment.findProgram(exec->first());
+    const QString program = environment.findProgram(exec->front().text);
     if (program.isEmpty())
         return std::nullopt;
-    return EditorCommand{
-        program,
-        ExpandExecArguments(exec->mid(1), file, unescapeString(entry.value(QStringLiteral("Name"))),
-                            unescapeString(entry.value(QStringLiteral("Icon"))), path)};
+    QString why;
+    std::optional<QStringList> arguments =
+        ExpandExecArguments(std::vector<ExecArgument>(exec->begin() + 1, exec->end()), file,
+                            unescapeString(entry.value(QStringLiteral("Name"))),
+                            unescapeString(entry.value(QStringLiteral("Icon"))), path, &why);
+    if (!arguments) {
+        if (refusal->isEmpty())
+            *refusal = QStringLiteral(
+                           "The desktop entry %1 was not used to open %2: %3 of its command "
+                           "line (%4), where the program could take a part of the file's name "
+                           "for a command. A field code for a file must be an argument of its "
+                           "own.")
+                           .arg(path, file, why, line);
+        return std::nullopt;
+    }
+    return EditorCommand{program, std::move(*arguments)};
 }
 
 // Every installed application that declares the MIME type, as the desktop's cache lists them.
@@ -163,6 +187,47 @@ QStringList environmentPaths(const char* name, const QString& fallback) {
     return paths.isEmpty() ? fallback.split(QLatin1Char(':')) : paths;
 }
 
+// Starts a program in a session of its own, standard input from /dev/null, without waiting
+// for it. The arguments go over as the bytes of the paths they are (QProcess would put U+FFFD
+// in place of a name's bytes that are not text, and the editor would open another file).
+bool startDetached(const QString& program, const QStringList& arguments, QString* error) {
+    std::vector<QByteArray> bytes{PathBytes(program)};
+    for (const QString& argument : arguments)
+        bytes.push_back(PathBytes(argument));
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    const auto release = qScopeGuard([&] {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    });
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    if (failed != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(failed));
+        return false;
+    }
+    // Collected when it ends, whenever that is.
+    std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+    return true;
+}
+
 }  // namespace
 
 DesktopEnvironment DesktopEnvironment::current() {
@@ -185,17 +250,7 @@ DesktopEnvironment DesktopEnvironment::current() {
         return info.isAbsolute() && info.isFile() && info.isExecutable() ? info.absoluteFilePath()
                                                                          : QString();
     };
-    environment.startProgram = [](const QString& program, const QStringList& arguments,
-                                  QString* error) {
-        QProcess process;
-        process.setProgram(program);
-        process.setArguments(arguments);
-        process.setStandardInputFile(QProcess::nullDevice());
-        if (process.startDetached())
-            return true;
-        *error = process.errorString();
-        return false;
-    };
+    environment.startProgram = startDetached;
     return environment;
 }
 
@@ -229,9 +284,9 @@ QStringList PreferredApplications(const QString& mimeType, const DesktopEnvironm
     return defaults;
 }
 
-std::optional<QStringList> SplitExecValue(const QString& exec) {
-    QStringList arguments;
-    QString current;
+std::optional<std::vector<ExecArgument>> SplitExecLine(const QString& exec) {
+    std::vector<ExecArgument> arguments;
+    ExecArgument current;
     bool inArgument = false;
     bool quoted = false;
     for (qsizetype i = 0; i < exec.size(); ++i) {
@@ -241,35 +296,100 @@ std::optional<QStringList> SplitExecValue(const QString& exec) {
                 quoted = false;
             } else if (c == QLatin1Char('\\') && i + 1 < exec.size() &&
                        QStringLiteral("\"`$\\").contains(exec[i + 1])) {
-                current += exec[++i];
+                current.text += exec[++i];
             } else {
-                current += c;
+                current.text += c;
             }
         } else if (c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n')) {
             if (inArgument)
-                arguments.append(current);
-            current.clear();
+                arguments.push_back(std::move(current));
+            current = {};
             inArgument = false;
         } else {
             inArgument = true;
             if (c == QLatin1Char('"'))
-                quoted = true;
+                quoted = current.quoted = true;
             else
-                current += c;
+                current.text += c;
         }
     }
     if (quoted)
         return std::nullopt;
     if (inArgument)
-        arguments.append(current);
+        arguments.push_back(std::move(current));
     return arguments;
 }
 
-QStringList ExpandExecArguments(const QStringList& exec, const QString& file, const QString& name,
-                                const QString& icon, const QString& entryPath) {
+std::optional<QStringList> SplitExecValue(const QString& exec) {
+    const std::optional<std::vector<ExecArgument>> split = SplitExecLine(exec);
+    if (!split)
+        return std::nullopt;
+    QStringList texts;
+    for (const ExecArgument& argument : *split)
+        texts.append(argument.text);
+    return texts;
+}
+
+namespace {
+
+bool isFileCode(QChar code) {
+    return QStringLiteral("fFuU").contains(code);
+}
+
+bool isFieldCode(QChar code) {
+    return QStringLiteral("fFuUickdDnNvm").contains(code);
+}
+
+bool isWholeCode(const QString& text) {
+    return text.size() == 2 && text[0] == QLatin1Char('%') && isFieldCode(text[1]);
+}
+
+// Why an argument of an Exec line cannot take the file safely, or nothing when it can. A code
+// that is the whole argument is safe, quoted or not: it becomes arguments of its own.
+QString unsafeUse(const ExecArgument& argument) {
+    const QString& text = argument.text;
+    if (isWholeCode(text))
+        return {};
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != QLatin1Char('%'))
+            continue;
+        const QChar code = text[++i];
+        if (code == QLatin1Char('%'))
+            continue;
+        if (argument.quoted && isFieldCode(code))
+            return QStringLiteral("the field code %%1 stands inside the quoted argument \"%2\"")
+                .arg(QString(code), text);
+        if (isFileCode(code))
+            return QStringLiteral(
+                       "the field code %%1 is joined to other text in the argument "
+                       "\"%2\"")
+                .arg(QString(code), text);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<QStringList> ExpandExecArguments(const std::vector<ExecArgument>& exec,
+                                               const QString& file, const QString& name,
+                                               const QString& icon, const QString& entryPath,
+                                               QString* refusal) {
+    for (const ExecArgument& argument : exec) {
+        if (const QString why = unsafeUse(argument); !why.isEmpty()) {
+            *refusal = why;
+            return std::nullopt;
+        }
+    }
     QStringList out;
     bool fileGiven = false;
-    for (const QString& argument : exec) {
+    for (const ExecArgument& part : exec) {
+        const QString& argument = part.text;
+        if (isWholeCode(argument) && isFileCode(argument[1])) {
+            // The file is one argument of its own, whatever it holds.
+            out.append(file);
+            fileGiven = true;
+            continue;
+        }
         if (argument == QStringLiteral("%i")) {
             if (!icon.isEmpty())
                 out << QStringLiteral("--icon") << icon;
@@ -282,13 +402,6 @@ QStringList ExpandExecArguments(const QStringList& exec, const QString& file, co
                 continue;
             }
             switch (argument[++i].unicode()) {
-                case 'f':
-                case 'F':
-                case 'u':
-                case 'U':
-                    expanded += file;
-                    fileGiven = true;
-                    break;
                 case '%':
                     expanded += QLatin1Char('%');
                     break;
@@ -324,27 +437,37 @@ QStringList ExpandExecArguments(const QStringList& exec, const QString& file, co
 }
 
 std::optional<EditorCommand> TextEditorCommand(const QString& file,
-                                               const DesktopEnvironment& environment) {
+                                               const DesktopEnvironment& environment,
+                                               QString* refusal) {
+    QString ignored;
+    if (refusal == nullptr)
+        refusal = &ignored;
     const QString plainText = QStringLiteral("text/plain");
     for (const QString& id : PreferredApplications(plainText, environment))
-        if (auto command = commandOfEntry(id, file, environment))
+        if (auto command = commandOfEntry(id, file, environment, refusal))
             return command;
     for (const char* editor : kKnownEditors)
         if (const QString program = environment.findProgram(QLatin1String(editor));
             !program.isEmpty())
             return EditorCommand{program, {file}};
     for (const QString& id : declaringApplications(plainText, environment))
-        if (auto command = commandOfEntry(id, file, environment))
+        if (auto command = commandOfEntry(id, file, environment, refusal))
             return command;
     return std::nullopt;
 }
 
 bool OpenInTextEditor(const QString& file, const DesktopEnvironment& environment, QString* error) {
-    return StartEditor(TextEditorCommand(file, environment), file, environment, error);
+    QString refusal;
+    const std::optional<EditorCommand> command = TextEditorCommand(file, environment, &refusal);
+    return StartEditor(command, file, environment, error, refusal);
 }
 
 bool StartEditor(const std::optional<EditorCommand>& editor, const QString& file,
-                 const DesktopEnvironment& environment, QString* error) {
+                 const DesktopEnvironment& environment, QString* error, const QString& refusal) {
+    if (!editor && !refusal.isEmpty()) {
+        *error = refusal;
+        return false;
+    }
     if (!editor) {
         *error = QStringLiteral(
                      "No plain-text editor was found to open %1. Install a text editor "

@@ -1,12 +1,13 @@
 #include "Widgets.h"
 
 #include "common/ErrorReport.h"
+#include "files/PathUtil.h"
 
 #include <QPainter>
 #include <QStyleOption>
 
 void TextProgressBar::setText(const QString& text) {
-    text_ = text;
+    text_ = ShownText(text);
     update();
 }
 

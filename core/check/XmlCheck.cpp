@@ -3,6 +3,7 @@
 
 #include "check/XmlCheck.h"
 
+#include "files/PathUtil.h"
 #include "parse/EncodingDeclaration.h"
 #include "parse/EntityBase.h"
 #include "parse/ExternalInput.h"
@@ -240,8 +241,7 @@ void checkSource(ByteSource& source, const QString& path, const XmlCheckOptions&
 
     // The document's address as a file URI, so that relative references in it resolve
     // against its folder whatever characters the path holds (blanks, "%", "#" ...).
-    const QByteArray documentUrl =
-        QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
+    const QByteArray documentUrl = FileUrlOf(AbsolutePath(path));
     capture.nameUrl(documentUrl, path);
     SchemaValidation schema(pipeline, options.schemas.get(), options.errorsKept, documentUrl, path);
 
@@ -295,7 +295,7 @@ void checkSource(ByteSource& source, const QString& path, const XmlCheckOptions&
 
 void checkFile(const QString& path, const XmlCheckOptions& options, CheckResult& result) {
     InputFile file;
-    if (!file.open(QFile::encodeName(path))) {
+    if (!file.open(PathBytes(path))) {
         result.error = openFailure(path, file.error());
         return;
     }

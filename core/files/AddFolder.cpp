@@ -105,15 +105,22 @@ private:
                         if (!step(120, [&] { pump(); }))
                             break;
                         const QString& name = sub.name;
-                        if (tooLong(name) || HasUnusableChars(name) ||
-                            name.contains(QLatin1Char('?')) || name == QLatin1String(".") ||
-                            name == QLatin1String(".."))
+                        if (name == QLatin1String(".") || name == QLatin1String(".."))
                             continue;
+                        const QString path = joined(folder, name) + NativeSeparator();
+                        if (HasUnusableChars(name) || name.contains(QLatin1Char('?'))) {
+                            services_.folderLeftOut(path, LeftOutFolder::UnusableName);
+                            continue;
+                        }
+                        if (tooLong(name) || tooLong(path)) {
+                            services_.folderLeftOut(path, LeftOutFolder::PathTooLong);
+                            continue;
+                        }
                         // A folder met before in this walk (a link to an ancestor or to a
                         // folder already found) is not walked again.
                         if (!seen_.insert(sub.id).second)
                             continue;
-                        below.append(joined(folder, name) + NativeSeparator());
+                        below.append(path);
                     }
                 }
             }
@@ -179,6 +186,8 @@ bool HasUnusableChars(const QString& name) {
             continue;
         }
         const char16_t code = c.unicode();
+        if (code >= 0xDC80 && code <= 0xDCFF)
+            continue;  // a kept byte: the path leads back to it
         if (c.isSurrogate() || code < 32 || (code >= 127 && code <= 159) || code == u'?')
             return true;
     }

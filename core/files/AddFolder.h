@@ -14,6 +14,12 @@
 // An ordered list of folder paths, each ending in the separator. Entries are not unique.
 using FolderList = QStringList;
 
+// Why the walk left out a folder it found.
+enum class LeftOutFolder {
+    UnusableName,  // its name holds "?" or a control character (HasUnusableChars)
+    PathTooLong,   // its path is too long for the file system
+};
+
 // What the walk needs from its surroundings: where its failed steps are reported (the
 // "Application Error" box, or the command line's error stream), and an event pump.
 class WalkServices : public FailureReporter {
@@ -21,6 +27,12 @@ public:
     // Lets pending window events run once. False when the walk must stop at once (the window
     // was closed meanwhile).
     virtual bool pumpEvents() = 0;
+    // Told of each subfolder that the walk leaves out (its path, ending in the separator), so
+    // that it can be counted; nothing by default.
+    virtual void folderLeftOut(const QString& folder, LeftOutFolder reason) {
+        Q_UNUSED(folder);
+        Q_UNUSED(reason);
+    }
 };
 
 // "in TernwickTitle2021/08/31.AddFolder.GetSubDirectories2016 "
@@ -42,7 +54,8 @@ bool GetSubDirectories2016(FolderList& folders, bool recurse, WalkServices& serv
 QStringList GetFilesInFolder(const QString& folder, const QString& pattern);
 
 // True when a folder name holds a character that keeps it out of the walk: a control
-// character (below 32, or 127 to 159), "?", or one that the file-name encoding cannot hold.
+// character (below 32, or 127 to 159), "?", or one that the file-name encoding cannot hold
+// (a lone surrogate that is no kept byte; a kept byte is usable).
 bool HasUnusableChars(const QString& name);
 
 // The descend test: a folder is entered unless its attribute value is exactly 22 or 1046

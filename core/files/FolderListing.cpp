@@ -2,8 +2,6 @@
 
 #include "files/PathUtil.h"
 
-#include <QStringDecoder>
-
 #include <algorithm>
 #include <cerrno>
 #include <memory>
@@ -63,20 +61,12 @@ void forEachEntry(const QString& folder, Visit&& visit) {
     }
 }
 
-// Decodes a name from the file-name encoding. `clean` tells whether every byte decoded; the
-// characters that did not are "?" in the result.
-QString decodeName(const char* bytes, bool* clean) {
+// A name from the file-name encoding, its bytes kept (see PathFromBytes).
+QString decodeName(const char* bytes) {
     const QByteArrayView view(bytes);
-    *clean = true;
     if (std::all_of(view.begin(), view.end(), [](char c) { return (c & 0x80) == 0; }))
         return QString::fromLatin1(view);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString name = utf8(view);
-    if (utf8.hasError()) {
-        *clean = false;
-        name.replace(QChar::ReplacementCharacter, QLatin1Char('?'));
-    }
-    return name;
+    return PathFromBytes(view);
 }
 
 }  // namespace
@@ -141,8 +131,7 @@ std::vector<SubFolder> ListSubFolders(const QString& folder) {
         struct stat info {};
         if (::fstatat(dirFd, entry.d_name, &info, 0) != 0 || !S_ISDIR(info.st_mode))
             return;
-        bool clean = true;
-        found.push_back({decodeName(entry.d_name, &clean), idOf(info)});
+        found.push_back({decodeName(entry.d_name), idOf(info)});
     });
     std::sort(found.begin(), found.end(), [](const SubFolder& a, const SubFolder& b) {
         return ListingOrderLess(a.name, b.name);
@@ -161,10 +150,7 @@ QStringList ListNonFolderNames(const QString& folder) {
                 S_ISDIR(info.st_mode))
                 return;
         }
-        bool clean = true;
-        QString name = decodeName(entry.d_name, &clean);
-        if (clean)
-            names.append(std::move(name));
+        names.append(decodeName(entry.d_name));
     });
     std::sort(names.begin(), names.end(), ListingOrderLess);
     return names;

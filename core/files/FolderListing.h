@@ -61,7 +61,7 @@ private:
 };
 
 struct SubFolder {
-    QString name;  // bytes that do not decode as text are shown as "?"
+    QString name;  // bytes that are not text are kept bytes (see PathFromBytes)
     FolderId id;
 };
 
@@ -70,8 +70,8 @@ struct SubFolder {
 std::vector<SubFolder> ListSubFolders(const QString& folder);
 
 // The names of everything directly inside `folder` that is not a folder, sorted like
-// ListSubFolders. Names whose bytes do not decode as text are left out: no path built from
-// them could open the file. Throws ListingFailure.
+// ListSubFolders; bytes that are not text are kept bytes, so a path built from the name opens
+// the file. Throws ListingFailure.
 QStringList ListNonFolderNames(const QString& folder);
 
 // The order of a listing: without regard to case first, then exact, so that it is stable.

@@ -3,10 +3,13 @@
 // Paths are taken exactly as passed: no trimming, no case change, no expansion.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QChar>
 #include <QString>
+#include <QStringView>
 
 #include <QDir>
+#include <QUrl>
 
 // The platform's separator, "/" here.
 inline QChar NativeSeparator() {
@@ -29,8 +32,39 @@ bool IsDirectory(const QString& path);
 // open for reading. FIFOs, sockets and devices are never openable and are never opened.
 bool IsOpenableFile(const QString& path);
 
-// The path in the file-name encoding; empty when it is empty, too long for the file system or
-// holds a NUL (no call may be made with it then).
+// Names in the file system are bytes, UTF-8 text as a rule. A name read from the file system
+// keeps each byte that is not part of UTF-8 text as a character of its own, U+DC80 to U+DCFF
+// for the bytes 0x80 to 0xFF (a lone surrogate, which no text holds), so that every name and
+// every path built from it leads back to its bytes. Such characters are "kept bytes".
+
+// The text of a name or path from the file system (a listing, the command line, a list file).
+QString PathFromBytes(QByteArrayView bytes);
+
+// The bytes of a name or path, kept bytes as they were; a lone surrogate that stands for no
+// byte (no name read from the file system holds one) becomes U+FFFD. `exact`, when given, says
+// whether there was none.
+QByteArray PathBytes(QStringView path, bool* exact = nullptr);
+
+// True when the text holds a kept byte.
+bool HoldsKeptBytes(QStringView text);
+
+// The text as it is shown: each kept byte (and any other lone surrogate) as U+FFFD.
+QString ShownText(const QString& text);
+
+// The path made absolute against the current folder and cleaned of "." and ".." parts, as
+// text only (QFileInfo::absoluteFilePath goes through the file-name encoding and loses kept
+// bytes).
+QString AbsolutePath(const QString& path);
+
+// The file URI of an absolute path, in the encoded form a parser resolves references against
+// (each byte of the path escaped as needed, kept bytes as themselves).
+QByteArray FileUrlOf(const QString& absolutePath);
+
+// The local path of a file URI (a dropped file's), its bytes kept; empty for another URI.
+QString LocalPathOf(const QUrl& url);
+
+// The path in the file-name encoding; empty when it is empty, too long for the file system,
+// holds a NUL or a lone surrogate that stands for no byte (no call may be made with it then).
 QByteArray EncodedPath(const QString& path);
 
 // The longest path, in bytes of the file-name encoding, that the file-system tests accept.

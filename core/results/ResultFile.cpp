@@ -1,12 +1,14 @@
 #include "results/ResultFile.h"
 
 #include "common/ErrorReport.h"
+#include "files/PathUtil.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
 
 QByteArray ResultFileEntry(const QString& row) {
-    return (row + QStringLiteral("\r\n")).toLocal8Bit();
+    // A path's kept bytes are written as the bytes they stand for.
+    return PathBytes(row + QStringLiteral("\r\n"));
 }
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "schemas/SchemaCheck.h"
 
+#include "files/PathUtil.h"
 #include "parse/InputFile.h"
 #include "parse/ParsePipeline.h"
 #include "parse/ParserMemory.h"
@@ -27,6 +28,8 @@
 #include <libxml/xmlerror.h>
 #include <libxml/xmlschemas.h>
 #include <libxml/xmlschemastypes.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <climits>
@@ -65,13 +68,13 @@ std::int32_t clamp32(long long value) {
 }
 
 QByteArray fileUrl(const QString& path) {
-    return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
+    return FileUrlOf(AbsolutePath(path));
 }
 
 // The name a schema address is shown by: a local file as a path.
 QString shownAddress(const QByteArray& address) {
     const QUrl url = QUrl::fromEncoded(address);
-    return url.isLocalFile() ? url.toLocalFile() : QString::fromUtf8(address);
+    return url.isLocalFile() ? LocalPathOf(url) : QString::fromUtf8(address);
 }
 
 // `reference` resolved against `base`.
@@ -92,13 +95,13 @@ QByteArray throughCatalog(const QByteArray& address) {
 QString localFile(const QByteArray& address) {
     if (address.startsWith("file:")) {
         const QUrl url = QUrl::fromEncoded(address);
-        return url.isLocalFile() ? url.toLocalFile() : QString();
+        return LocalPathOf(url);
     }
     const qsizetype colon = address.indexOf(':');
     const qsizetype slash = address.indexOf('/');
     if (colon > 1 && (slash < 0 || colon < slash))
         return {};  // a scheme: http:, ftp:, urn: ...
-    return QFile::decodeName(QByteArray::fromPercentEncoding(address));
+    return PathFromBytes(QByteArray::fromPercentEncoding(address));
 }
 
 // Why the schema at `address` (after the catalog) cannot be read offline, or empty.
@@ -109,7 +112,7 @@ QString whyNotAvailable(const QByteArray& address) {
             "the XML catalog has no local copy of it, and nothing is loaded "
             "from the network");
     InputFile input;
-    if (!input.open(QFile::encodeName(file)))
+    if (!input.open(PathBytes(file)))
         return input.error();
     return {};
 }
@@ -172,7 +175,8 @@ private:
                 where);
             return false;
         }
-        if (QFileInfo(file).size() > kMaxSchemaFileBytes) {
+        struct stat info {};
+        if (::stat(PathBytes(file).constData(), &info) == 0 && info.st_size > kMaxSchemaFileBytes) {
             error = schemaError(XML_ERR_NO_MEMORY,
                                 QStringLiteral("the schema \"%1\" is larger than %2 MB, the limit "
                                                "for a schema file")
@@ -182,7 +186,7 @@ private:
             return false;
         }
         InputFile input;
-        if (!input.open(QFile::encodeName(file)))
+        if (!input.open(PathBytes(file)))
             return true;  // raced away: the compiler reports it
         // Only the element events: every other handler would take the survey for a parser.
         xmlSAXHandler sax{};
