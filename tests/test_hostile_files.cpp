@@ -9,6 +9,7 @@
 #include "parse/StartTagLimits.h"
 #include "parse/XmlErrorCapture.h"
 #include "tests/support/CoreTestEnv.h"
+#include "tests/support/LibxmlRelease.h"
 
 #include <QFile>
 #include <QTest>
@@ -59,9 +60,11 @@ private slots:
             QTest::newRow(name) << QString::fromLatin1(name) << loaded << code
                                 << QString::fromLatin1(why) << line;
         };
-        row("billion-laughs.xml", false, 89, "entity reference loop", 1);
+        // 2.15 stops entity bombs by their amplification, 2.9.14 as a loop.
+        const char* bomb = ByRelease("entity reference loop", "amplification factor exceeded");
+        row("billion-laughs.xml", false, ByRelease(89, 114), bomb, 1);
         row("entity-loop.xml", false, 89, "entity reference loop", 1);
-        row("parameter-bomb.xml", false, 89, "entity reference loop", 4);
+        row("parameter-bomb.xml", false, ByRelease(89, 114), bomb, ByRelease(4, 6));
         row("entity-dev-zero.xml", false, 1549, "/dev/zero\": it is a device", 3);
         row("entity-dev-stdin.xml", false, 1549, "/dev/stdin\": it is a device", 3);
         row("entity-folder.xml", false, 1549, "it is a folder", 3);
@@ -71,7 +74,8 @@ private slots:
         row("binary.xml", false, 4, "Start tag expected", 1);
         row("gzip-packed.xml", false, 4, "Start tag expected", 1);  // never unpacked
         row("xz-packed.xml", false, 4, "Start tag expected", 1);
-        row("invalid-utf8.xml", false, 9, "not proper UTF-8", 2);
+        row("invalid-utf8.xml", false, ByRelease(9, 81),
+            ByRelease("not proper UTF-8", "Invalid bytes in character encoding"), 2);
         row("utf16-without-bom.xml", true, 0, "", 0);
         row("utf16-without-bom-or-declaration.xml", false, 9, "Char 0x0", 1);
         row("bom-utf8-declares-latin1.xml", false, 32,
@@ -82,10 +86,17 @@ private slots:
             "mark says the document is in UTF-16 (little-endian), but its encoding declaration "
             "says \"UTF-8\"",
             1);
-        row("unsupported-encoding.xml", false, 32, "Unsupported encoding X-NO-SUCH-CHARSET", 1);
+        row("unsupported-encoding.xml", false, 32,
+            ByRelease("Unsupported encoding X-NO-SUCH-CHARSET",
+                      "Unsupported encoding: X-NO-SUCH-CHARSET"),
+            1);
         row("nul-in-text.xml", false, 9, "Char 0x0", 2);
         row("nul-after-root.xml", false, 5, "Extra content at the end of the document", 3);
-        row("utf16-odd-byte.xml", false, 5, "Extra content at the end of the document", 3);
+        // 2.15 decodes the last odd byte and refuses it; 2.9.14 leaves it for the check.
+        row("utf16-odd-byte.xml", false, ByRelease(5, 81),
+            ByRelease("Extra content at the end of the document",
+                      "Invalid bytes in character encoding"),
+            3);
         // External inputs are judged as the document is: a NUL, or a read that fails part-way.
         row("dtd-nul.xml", false, 9, "dtd-nul.dtd\" holds a NUL character", 2);
         row("entity-nul-first.xml", false, 9, "entity-nul-first.ent\" holds a NUL character", 1);
@@ -279,9 +290,12 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("why");
         const QByteArray mb50 = QByteArray(50 << 20, 'y');
-        QTest::newRow("attribute of 50 MB") << "<a x=\"" + mb50 + "\"/>" << 40 << "AttValue";
-        QTest::newRow("text of 50 MB")
-            << "<a>" + mb50 + "</a>" << 2 << "Text content longer than 10000000 bytes";
+        // With 2.15 the parse lifts the parser's length limits to its own of a gigabyte (code 0:
+        // the document loads).
+        QTest::newRow("attribute of 50 MB")
+            << "<a x=\"" + mb50 + "\"/>" << ByRelease(40, 0) << "AttValue";
+        QTest::newRow("text of 50 MB") << "<a>" + mb50 + "</a>" << ByRelease(2, 0)
+                                       << "Text content longer than 10000000 bytes";
         QTest::newRow("line of 10 MB, error at its end")
             << "<a>" + QByteArray("<b/>").repeated(10 << 18) + "<c></a>" << 76 << "mismatch";
     }
@@ -292,8 +306,10 @@ private slots:
         const QString path = env.write("huge.xml", content);
         content.clear();
         const CheckResult result = CheckXmlFile(path);
-        QVERIFY(!result.loaded);
         QCOMPARE(result.failedStep, 0);  // a verdict, not an "Application Error"
+        QCOMPARE(result.loaded, code == 0);
+        if (code == 0)
+            return;
         QCOMPARE(result.error.errorCode, code);
         QVERIFY2(result.error.reason.contains(why), qPrintable(result.error.reason));
         QCOMPARE(result.error.url, path);
@@ -309,13 +325,24 @@ private slots:
             "big/doc.xml", "<!DOCTYPE a [<!ENTITY e SYSTEM \"part.ent\">]>\n<a>&e;</a>\n"));
         QVERIFY(!big.loaded);
         QCOMPARE(big.failedStep, 0);
-        QCOMPARE(big.error.errorCode, 2);
-        QVERIFY2(big.error.reason.contains("the parser's limit"), qPrintable(big.error.reason));
-        QCOMPARE(big.error.url, env.path("big/part.ent"));
+        if (kLibxml215) {
+            // The text is within the lifted limit: what remains is the undeclared element.
+            QCOMPARE(big.error.errorCode, 534);
+        } else {
+            QCOMPARE(big.error.errorCode, 2);
+            QVERIFY2(big.error.reason.contains("the parser's limit"), qPrintable(big.error.reason));
+            QCOMPARE(big.error.url, env.path("big/part.ent"));
+        }
 
-        const QByteArray deep =
-            QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000);
-        QVERIFY(CheckXmlFile(env.write("deep.xml", deep)).loaded);
+        // As deep as the parser lets a document nest, and one level more.
+        const int most = libxml::MaxElementDepth();
+        const auto nest = [](int depth) {
+            return QByteArray("<a>").repeated(depth) + QByteArray("</a>").repeated(depth);
+        };
+        QVERIFY(CheckXmlFile(env.write("deep.xml", nest(most))).loaded);
+        const CheckResult deeper = CheckXmlFile(env.write("deep.xml", nest(most + 1)));
+        QVERIFY(!deeper.loaded);
+        QVERIFY2(deeper.error.reason.contains("Excessive depth"), qPrintable(deeper.error.reason));
     }
 
     void whatStillGrowsIsStoppedAndSaysWhy() {

@@ -9,6 +9,7 @@
 #include "files/PathUtil.h"
 #include "tests/support/FileContent.h"
 #include "tests/support/FolderTree.h"
+#include "tests/support/LibxmlRelease.h"
 #include "tests/support/TestEnv.h"
 
 #include <QDirIterator>
@@ -120,8 +121,11 @@ private slots:
         const QStringList valid = form->ListView2->texts();
         const QStringList invalid = form->ListView3->texts();
         QCOMPARE(valid.size() + invalid.size(), scanned.size());
+        // With libxml2 2.15 the parser's length limits are lifted to a gigabyte: the huge text
+        // loads there.
         for (const QString& path : valid)
-            QVERIFY2(path.contains("/odd/") || path.endsWith("utf16-without-bom.xml"),
+            QVERIFY2(path.contains("/odd/") || path.endsWith("utf16-without-bom.xml") ||
+                         (kLibxml215 && path.endsWith("huge-text.xml")),
                      qPrintable(path));
         const QString failed = " - Your XML Document failed to loaddue the following error.\r\n";
         for (const QString& row : invalid) {
@@ -136,7 +140,7 @@ private slots:
             return QString();
         };
         QVERIFY(rowOf(gone).contains("No such file or directory"));
-        QVERIFY(rowOf(root + "/big/huge-text.xml").contains("the parser's limit"));
+        QVERIFY(kLibxml215 || rowOf(root + "/big/huge-text.xml").contains("the parser's limit"));
         QVERIFY(
             rowOf(root + "/corpus/dtd-remote.xml").contains("nothing is loaded from the network"));
 

@@ -5,6 +5,7 @@
 #include "check/XmlCheck.h"
 #include "parse/Libxml.h"
 #include "tests/support/CoreTestEnv.h"
+#include "tests/support/LibxmlRelease.h"
 
 #include <QDir>
 #include <QTest>
@@ -154,6 +155,15 @@ QString writeCases(TestEnv& env, int index) {
 
 }  // namespace
 
+// Whether `reason` is the one the case expects. libxml2 2.15 finds the normalisation of an
+// attribute in a standalone document itself, and says so in its own words.
+bool reasonOfCase(const QString& reason, int index) {
+    const Case& c = kCases[index];
+    return reason.contains(QString::fromUtf8(c.reasonPart)) ||
+           (kLibxml215 && c.code == XML_DTD_NOT_STANDALONE &&
+            reason.contains("standalone: normalization of attribute"));
+}
+
 class TestValidity : public QObject {
     Q_OBJECT
 private slots:
@@ -178,7 +188,7 @@ private slots:
             return;
         const ParseErrorReport& r = result.error;
         QCOMPARE(r.errorCode, c.code);
-        QVERIFY2(r.reason.contains(QString::fromUtf8(c.reasonPart)), qPrintable(r.reason));
+        QVERIFY2(reasonOfCase(r.reason, index), qPrintable(r.reason));
         QVERIFY(r.reason.endsWith("\r\n"));
         QCOMPARE(r.url, path);
         // The place of the error: the line of the start tag, reference or end tag at fault.
@@ -281,9 +291,12 @@ private slots:
         QCOMPARE(calls, 2);
         QVERIFY(before);
         QVERIFY(!after);
-        QVERIFY(!valid);
-        QCOMPARE(code, 535);
-        QCOMPARE(line, 4);  // the root's start tag
+        // 2.9.14 reports the unused default at the root's start tag; 2.15 checks used values only.
+        QCOMPARE(valid, !libxml::kChecksUnusedEntityDefaults);
+        if (libxml::kChecksUnusedEntityDefaults) {
+            QCOMPARE(code, 535);
+            QCOMPARE(line, 4);  // the root's start tag
+        }
         // And the check takes the same document for valid.
         QVERIFY(CheckXmlBytes(unused, "doc.xml").loaded);
     }

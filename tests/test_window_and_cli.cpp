@@ -5,6 +5,7 @@
 #include "FileList.h"
 #include "Widgets.h"
 #include "check/XmlCheck.h"
+#include "tests/support/LibxmlRelease.h"
 #include "tests/support/TestEnv.h"
 
 #include <QFile>
@@ -122,7 +123,10 @@ private slots:
                 continue;
             QVERIFY2(rows[row].startsWith(invalid[row] + " - ") &&
                          rows[row].contains(QString("Error #: %1: ").arg(kRuleCases[i].code)) &&
-                         rows[row].contains(QString::fromUtf8(kRuleCases[i].reasonPart)),
+                         (rows[row].contains(QString::fromUtf8(kRuleCases[i].reasonPart)) ||
+                          // libxml2 2.15 finds this one itself, in its own words.
+                          (kLibxml215 && kRuleCases[i].code == 530 &&
+                           rows[row].contains("standalone: normalization of attribute"))),
                      qPrintable(rows[row]));
             ++row;
         }

@@ -9,6 +9,7 @@
 #include "schemas/SchemaCheck.h"
 #include "tests/support/CoreTestEnv.h"
 #include "tests/support/GeneratedDocuments.h"
+#include "tests/support/LibxmlRelease.h"
 
 #include <libxml/xmlerror.h>
 #include <libxml/xmlschemas.h>
@@ -142,9 +143,13 @@ private slots:
             << QByteArray("<!DOCTYPE a><a/>") << false << 522;
         QTest::newRow("Latin-1 declared")
             << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><a>caf\xe9</a>") << true << 0;
-        QTest::newRow("bytes not UTF-8") << QByteArray("<a>caf\xe9</a>") << false << 9;
-        QTest::newRow("entity bomb") << billionLaughs() << false << 89;
-        QTest::newRow("10000 levels deep") << nested(10000) << true << 0;
+        // 2.15 reports bytes that are not UTF-8 as an encoding error, and stops an entity bomb
+        // by its amplification, 2.9.14 as a loop.
+        QTest::newRow("bytes not UTF-8")
+            << QByteArray("<a>caf\xe9</a>") << false << ByRelease(9, 81);
+        QTest::newRow("entity bomb") << billionLaughs() << false << ByRelease(89, 114);
+        QTest::newRow("as deep as the parser allows")
+            << nested(libxml::MaxElementDepth()) << true << 0;
     }
     void verdictsOfWellFormedAndBrokenDocuments() {
         QFETCH(QByteArray, content);
@@ -189,7 +194,7 @@ private slots:
                                "\">]>\n<q>" + QByteArray("&big;").repeated(100000) + "</q>\n";
         const CheckResult result = checkFile(env.write("quadratic.xml", doc));
         QVERIFY(!result.loaded);
-        QCOMPARE(result.error.errorCode, 89);
+        QCOMPARE(result.error.errorCode, ByRelease(89, 114));
     }
 
     void utf16WithByteOrderMark() {
@@ -488,8 +493,14 @@ private slots:
                     .arg(r.filepos)
                     .arg(r.reason.trimmed());
             };
-            const std::vector<ParseErrorReport> expected = allErrors(whole);
-            const std::vector<ParseErrorReport> got = allErrors(freed);
+            std::vector<ParseErrorReport> expected = allErrors(whole);
+            std::vector<ParseErrorReport> got = allErrors(freed);
+            // libxml2 2.13 and later report at most a hundred errors: which of the unknown IDs
+            // get in then depends on the hash order, and only their number is compared.
+            if (expected.size() >= 100 && got.size() == expected.size())
+                for (auto* all : {&expected, &got})
+                    while (!all->empty() && all->back().errorCode == XmlUnknownIdCode)
+                        all->pop_back();
             QString differs;
             for (std::size_t k = 0; differs.isEmpty() && k < expected.size(); ++k)
                 if (k >= got.size() || got[k] != expected[k])

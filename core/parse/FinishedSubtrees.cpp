@@ -476,6 +476,7 @@ void keepIdByName(xmlDocPtr doc, xmlAttrPtr attr) {
         if (id != nullptr && id->attr == attr)
             id->attr = nullptr;
     }
+    libxml::DetachId(attr);
     attr->atype = static_cast<xmlAttributeType>(0);
 }
 
@@ -658,7 +659,7 @@ void FinishedSubtrees::text(_xmlParserCtxt* ctxt, const xmlChar* chars, int leng
 
 void FinishedSubtrees::endElement(_xmlParserCtxt* ctxt, const xmlChar* localname,
                                   const xmlChar* prefix, const xmlChar* uri) {
-    if (ctxt != context_) {
+    if (ctxt != context_ || libxml::InEntityText(ctxt)) {
         next_->endElementNs(ctxt, localname, prefix, uri);
         return;
     }

@@ -1,6 +1,7 @@
 #include "parse/Libxml.h"
 
 #include <libxml/SAX2.h>
+#include <libxml/entities.h>
 #include <libxml/parserInternals.h>
 #include <libxml/valid.h>
 
@@ -38,10 +39,11 @@ int ParseOptions() {
 }
 
 int MaxElementDepth() {
+    // The parser refuses an element once its limit of them is open around it.
 #if LIBXML_VERSION >= 21300
-    return 2048;
+    return 2048 + 1;
 #else
-    return kDeepDocuments;
+    return kDeepDocuments + 1;
 #endif
 }
 
@@ -78,6 +80,72 @@ bool ParseStopped(const xmlParserCtxt* ctxt) {
 #else
     return ctxt->instate == XML_PARSER_EOF;
 #endif
+}
+
+bool InContent(const xmlParserCtxt* ctxt, std::size_t nameLength) {
+    if (ctxt->inSubset != 0)
+        return false;
+#if LIBXML_VERSION < 21200
+    (void)nameLength;
+    return ctxt->instate == XML_PARSER_CONTENT;
+#else
+    const xmlParserInput* in = ctxt->input;
+    if (in == nullptr || in->base == nullptr || in->cur == nullptr)
+        return true;
+    // Back from the "&" of "&name;", which ends where the parser stands.
+    const std::size_t reference = nameLength + 2;
+    if (static_cast<std::size_t>(in->cur - in->base) < reference)
+        return true;
+    for (const xmlChar* p = in->cur - reference; p > in->base; --p) {
+        if (p[-1] == '<')
+            return false;
+        if (p[-1] == '>')
+            return true;
+    }
+    // The text of an entity (its own input) or a buffer the parser has moved on in.
+    return true;
+#endif
+}
+
+bool InEntityText(const xmlParserCtxt* ctxt) {
+#if LIBXML_VERSION >= 21200
+    for (int i = ctxt->inputNr - 1; i >= 0; --i) {
+        const xmlParserInput* in = ctxt->inputTab[i];
+        if (in != nullptr && in->entity != nullptr &&
+            (in->entity->etype == XML_INTERNAL_GENERAL_ENTITY ||
+             in->entity->etype == XML_EXTERNAL_GENERAL_PARSED_ENTITY))
+            return true;
+    }
+#else
+    (void)ctxt;
+#endif
+    return false;
+}
+
+void DetachId(xmlAttrPtr attr) {
+#if LIBXML_VERSION >= 21200
+    if (attr->id != nullptr) {
+        attr->id->attr = nullptr;
+        attr->id = nullptr;
+    }
+#else
+    (void)attr;
+#endif
+}
+
+void ParseEntityAgain(xmlEntityPtr entity) {
+    if constexpr (!kCopiesParsedEntities)
+        return;
+    if ((entity->etype != XML_INTERNAL_GENERAL_ENTITY &&
+         entity->etype != XML_EXTERNAL_GENERAL_PARSED_ENTITY) ||
+        entity->children == nullptr)
+        return;
+    xmlNodePtr list = entity->children;
+    entity->children = nullptr;
+    entity->last = nullptr;
+    for (xmlNodePtr node = list; node != nullptr; node = node->next)
+        node->parent = nullptr;
+    xmlFreeNodeList(list);
 }
 
 bool DtdFinalCheckPending(const xmlParserCtxt* ctxt) {
@@ -117,6 +185,13 @@ void RaiseValidityError(xmlParserCtxtPtr ctxt, xmlNodePtr node, int code, ErrorH
                         void* data, const char* message, const xmlChar* str1, const xmlChar* str2,
                         const xmlChar* str3) {
     ctxt->valid = 0;
+#if LIBXML_VERSION >= 21300
+    // As the parser counts its errors: it reports at most a hundred.
+    if (ctxt->nbErrors >= 100)
+        return;
+    ctxt->errNo = code;
+    ctxt->nbErrors += 1;
+#endif
     if (handler == nullptr)
         return;
     const auto* s1 = reinterpret_cast<const char*>(str1);

@@ -70,6 +70,46 @@ bool ParseStopped(const xmlParserCtxt* ctxt);
 // tests/test_validity.cpp (unused ENTITY defaults) fails if it moves.
 bool DtdFinalCheckPending(const xmlParserCtxt* ctxt);
 
+// True when the parser reads element content (not the DTD, not an attribute value): where an
+// entity reference just read stands. 2.9 says so in ctxt->instate; 2.15 no longer keeps that
+// state in the pull parser (taken here as from 2.12, its rework of the parser), and the text
+// before the reference
+// tells: the nearest "<" or ">" before its "&" is the one of a start tag in an attribute value
+// (no "<" may stand in a value) and the end of a tag in content. `nameLength` is the length of
+// the entity's name.
+bool InContent(const xmlParserCtxt* ctxt, std::size_t nameLength);
+
+// True while `ctxt` parses the replacement text of a general entity. 2.9 parses it with a parser
+// context of its own, so the document's context never does; 2.15 parses it in the document's
+// context, under a root node of its own that becomes the entity's node list (taken here as from
+// 2.12, where xmlParserInput::entity came).
+bool InEntityText(const xmlParserCtxt* ctxt);
+
+// Freeing `attr` no longer takes its ID out of the document's table: from 2.12 on (as taken
+// here; 2.15 has it) an ID attribute points at its entry (xmlAttr::id), and xmlFreeProp removes
+// the entry it points at.
+void DetachId(xmlAttrPtr attr);
+
+// 2.15 parses a general entity's text at its first reference only, into the entity's node
+// list, and copies that list at every later one without reporting its elements to the handler;
+// it parses the text again (reporting it) where the list is empty (taken here as from 2.13,
+// xmlCtxtParseEntity; 2.9 reports it at every reference where a validator is plugged in).
+constexpr bool kCopiesParsedEntities = LIBXML_VERSION >= 21300;
+// For a reference to `entity` about to be expanded: its text is parsed again, and so reported
+// again, instead of its node list being copied (the list of the last parse is freed; the
+// document holds copies of it). Does nothing where kCopiesParsedEntities is false.
+void ParseEntityAgain(xmlEntityPtr entity);
+
+// Whether the parse drops its inputs when it ends (2.15; taken here as from 2.13, where
+// xmlCtxtParseDocument came): a place in them must then be taken while the parse runs.
+constexpr bool kDropsInputsAtEnd = LIBXML_VERSION >= 21300;
+
+// Whether the validator's final check of the DTD reports ENTITY and ENTITIES defaults that no
+// element uses: 2.9.14 does, at the root element, 2.15.4 does not (the releases between are not
+// tested; the check hides unused defaults from every release, which costs nothing where the
+// validator does not look).
+constexpr bool kChecksUnusedEntityDefaults = LIBXML_VERSION < 21500;
+
 // While one lives, the values of the given attribute declarations' defaults are hidden from
 // the parser: its final check of the DTD (see DtdFinalCheckPending) reads
 // xmlAttribute::defaultValue of every ENTITY and ENTITIES default, used or not.

@@ -2,6 +2,7 @@
 
 #include "parse/Libxml.h"
 #include "parse/StartTagLimits.h"
+#include "parse/XmlErrorCapture.h"
 
 #include <libxml/parser.h>
 #include <libxml/xmlmemory.h>
@@ -205,6 +206,14 @@ void ParserMemoryBudget::stop() {
         // more of the tree and reporting nothing more. (xmlStopParser would free the input
         // the parser is reading from, in the middle of an allocation.)
         libxml::StopParse(context_);
+        // Releases that drop their inputs when the parse ends leave no place to report it at
+        // afterwards: it is kept now (exceeded_ is not yet set, but the allocations this makes
+        // do not come here again: they are within twice the limit, or refused).
+        if constexpr (libxml::kDropsInputsAtEnd) {
+            exceeded_ = true;
+            if (XmlErrorCapture* capture = XmlErrorCapture::of(context_))
+                capture->keepStopPlace(context_);
+        }
     }
     exceeded_ = true;
 }

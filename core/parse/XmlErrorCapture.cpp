@@ -214,11 +214,29 @@ ParseErrorReport XmlErrorCapture::reportAt(_xmlParserCtxt* context, int code,
     return report;
 }
 
+void XmlErrorCapture::keepStopPlace(_xmlParserCtxt* context) noexcept {
+    try {
+        stopPlace_ = ParseErrorReport{};
+        place(context, stopPlace_);
+        hasStopPlace_ = true;
+    } catch (...) {
+        hasStopPlace_ = false;
+    }
+}
+
 bool XmlErrorCapture::place(_xmlParserCtxt* context, ParseErrorReport& report) const {
     // An external entity is loaded through a context of its own that has no input yet; the
     // reference then stands at the current place of the document's context.
     if ((context == nullptr || context->input == nullptr) && !contexts_.empty())
         context = contexts_.front();
+    if ((context == nullptr || context->input == nullptr) && hasStopPlace_) {
+        report.url = stopPlace_.url;
+        report.line = stopPlace_.line;
+        report.linepos = stopPlace_.linepos;
+        report.filepos = stopPlace_.filepos;
+        report.srcText = stopPlace_.srcText;
+        return !report.url.isEmpty();
+    }
     const xmlParserInput* in = context != nullptr ? context->input : nullptr;
     const bool named = in != nullptr && in->filename != nullptr;
     if (named)

@@ -58,6 +58,9 @@ public:
     // placed as a refusal of the entity loader is (see recordLoadFailure); nothing is
     // recorded: recordAt records it later, if still wanted.
     ParseErrorReport reportAt(_xmlParserCtxt* context, int code, const QString& reason) const;
+    // Keeps the current place of `context`, where the parse is stopped: a refusal recorded once
+    // the context has no input any more stands there.
+    void keepStopPlace(_xmlParserCtxt* context) noexcept;
     // Records an error found by the check itself in an input of the parser, at the given place.
     void recordAt(int code, const QString& reason, const QString& url, int line, long long linepos,
                   long long filepos, const QString& srcText);
@@ -97,6 +100,8 @@ private:
     bool outOfMemory_ = false;
     bool keepNoContexts_ = false;
     int errorsKept_ = 1;
+    bool hasStopPlace_ = false;
+    ParseErrorReport stopPlace_;
 };
 
 // The line of the text base..end (UTF-8) that holds `cur`, as the report shows it: at most a

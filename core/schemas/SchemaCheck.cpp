@@ -7,6 +7,7 @@
 
 #include "files/PathUtil.h"
 #include "parse/InputFile.h"
+#include "parse/Libxml.h"
 #include "parse/ParsePipeline.h"
 #include "parse/ParserMemory.h"
 #include "parse/ParserSetup.h"
@@ -198,6 +199,7 @@ private:
                                   static_cast<ByteSource*>(&input), XML_CHAR_ENCODING_NONE);
         if (ctxt == nullptr)
             return true;
+        xmlCtxtUseOptions(ctxt, libxml::ParseOptions());
         depth_ = 0;
         tooDeep_ = false;
         ctxt_ = ctxt;
@@ -488,6 +490,7 @@ struct SchemaValidation::State {
         }
     }
     bool installFailed = false;
+    bool entitiesHooked = false;  // getEntity is this step's for the XML Schema
 
     // The step of the parse that `context` belongs to (the document's parser context, or one
     // that reads an entity's text for it), or null.
@@ -744,6 +747,8 @@ struct SchemaValidation::State {
         State* state = of(context);
         getEntitySAXFunc next = state != nullptr ? state->nextGetEntity : xmlSAX2GetEntity;
         xmlEntityPtr entity = next != nullptr ? next(context, name) : nullptr;
+        if (state != nullptr && state->xsdContext != nullptr && entity != nullptr)
+            libxml::ParseEntityAgain(entity);
         if (state != nullptr && entity != nullptr &&
             (entity->etype == XML_INTERNAL_GENERAL_ENTITY ||
              entity->etype == XML_EXTERNAL_GENERAL_PARSED_ENTITY)) {
@@ -807,6 +812,8 @@ struct SchemaValidation::State {
         if (installed && own != nullptr && ctxt != nullptr && ctxt->sax == own) {
             own->startElementNs = nextStart;
             own->internalSubset = nextInternalSubset;
+            if (entitiesHooked)
+                own->getEntity = nextGetEntity;
             if (rngContext != nullptr) {
                 own->endElementNs = nextEnd;
                 own->characters = nextCharacters;
@@ -922,8 +929,16 @@ void SchemaValidation::State::install() {
         own->endDocument = &State::onEndDocument;
         startRng();
     }
-    if (compiled && compiled->xsd != nullptr)
+    if (compiled && compiled->xsd != nullptr) {
+        // The validator sees the elements of an entity's text only where the parser reports
+        // them (before the plug copies the handler, which it does when it is plugged in).
+        if constexpr (libxml::kCopiesParsedEntities) {
+            nextGetEntity = own->getEntity;
+            own->getEntity = &State::onGetEntity;
+            entitiesHooked = true;
+        }
         plugXsd();
+    }
 }
 
 SchemaValidation::~SchemaValidation() {

@@ -379,7 +379,8 @@ struct ValidityHooks {
         auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
         // A reference in content: not in the DTD, not in an attribute value.
         if (self == nullptr || entity == nullptr || self->open_.empty() || ctxt == nullptr ||
-            ctxt->inSubset != 0 || ctxt->instate != XML_PARSER_CONTENT || !self->validating())
+            !self->validating() ||
+            !libxml::InContent(ctxt, std::strlen(reinterpret_cast<const char*>(name))))
             return entity;
         const Self::Open& open = self->open_.back();
         if (open.contentType == XML_ELEMENT_TYPE_EMPTY)
