@@ -1,8 +1,8 @@
 // brellix-check against hostile names, texts and arguments: nothing from a file may act on a
 // terminal or a CI log, and no list file may replace what the run reads.
 
+#include "tests/support/CoreTestEnv.h"
 #include "tests/support/RunCheck.h"
-#include "tests/support/TestEnv.h"
 
 #include <QDir>
 #include <QFile>
