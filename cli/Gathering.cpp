@@ -16,13 +16,6 @@
 
 namespace {
 
-// Adds `value` to `set`: false when it was there already.
-bool insertNew(QSet<QString>& set, const QString& value) {
-    const qsizetype before = set.size();
-    set.insert(value);
-    return set.size() != before;
-}
-
 // Messages of the walk go to the error stream; it never waits for a window.
 class CommandLineWalkServices final : public WalkServices {
 public:
@@ -135,12 +128,7 @@ Gathered GatherEntries(const CheckOptions& options, const QStringList& paths, qs
                 Entry{path, false, false, *why, unreadableResult(path, *why)});
             continue;
         }
-        FolderList folders{path + NativeSeparator()};
-        GetSubDirectories2016(folders, true, services);
-        QSet<QString> skippedPaths;
-        const auto skip = [&](const QString& file, SkipReason reason) {
-            if (options.extensions.size() > 1 && !insertNew(skippedPaths, file))
-                return;
+        const auto skip = [&](const QString&, SkipReason reason) {
             switch (reason) {
                 case SkipReason::Hidden:
                     ++gathered.skipped.hidden;
@@ -153,24 +141,13 @@ Gathered GatherEntries(const CheckOptions& options, const QStringList& paths, qs
                     break;
             }
         };
-        for (const QString& folder : folders) {
-            QSet<QString> seen;
-            for (const QString& extension : options.extensions) {
-                const QString pattern =
-                    extension == QLatin1String("*") ? extension : QStringLiteral("*.") + extension;
-                GatherFiles(
-                    FolderList{folder}, pattern,
-                    [&](const QStringList& rows) {
-                        for (const QString& row : rows)
-                            if (options.extensions.size() == 1 || insertNew(seen, row))
-                                gathered.entries.push_back(Entry{row, false, false, {}, {}});
-                    },
-                    [&](int number, const QString& description) {
-                        services.reportFailure(description, WalkLocation(), number);
-                    },
-                    skip);
-            }
-        }
+        GatherFolderTree(
+            path, options.extensions, services,
+            [&](const QStringList& rows) {
+                for (const QString& row : rows)
+                    gathered.entries.push_back(Entry{row, false, false, {}, {}});
+            },
+            skip);
     }
     return gathered;
 }

@@ -81,6 +81,13 @@ using SkipSink = std::function<void(const QString& path, SkipReason reason)>;
 void GatherFiles(const FolderList& folders, const QString& pattern, const RowSink& sink,
                  const StepReport& report, const SkipSink& skipped = {});
 
+// A folder tree's files for several extensions ("xml", or "*" for every file), as the folder
+// scan gathers them: the folder and every folder below it (GetSubDirectories2016), and in each
+// folder the files of each extension in turn (GatherFiles), each file once. A file left out
+// goes to `skipped` once, whatever number of extensions it matched.
+void GatherFolderTree(const QString& folder, const QStringList& extensions, WalkServices& services,
+                      const RowSink& sink, const SkipSink& skipped = {});
+
 // The files that one named item stands for: a folder's files as GatherFiles gathers them from
 // the folder and every folder below it, anything else as it stands. False when the walk
 // stopped because services.pumpEvents() said so.

@@ -6,6 +6,8 @@
 #include "files/PathUtil.h"
 #include "files/Wildcard.h"
 
+#include <QSet>
+
 namespace {
 
 // A hidden file with the archive bit and nothing else: left out of every scan.
@@ -93,4 +95,49 @@ bool GatherPath(const QString& path, const QString& pattern, WalkServices& servi
         return false;
     GatherFiles(folders, pattern, sink, report);
     return true;
+}
+
+void GatherFolderTree(const QString& folder, const QStringList& extensions, WalkServices& services,
+                      const RowSink& sink, const SkipSink& skipped) {
+    FolderList folders{folder + NativeSeparator()};
+    GetSubDirectories2016(folders, true, services);
+    const bool several = extensions.size() > 1;
+    QSet<QString> skippedPaths;
+    const SkipSink skip = [&](const QString& file, SkipReason reason) {
+        if (!skipped)
+            return;
+        if (several) {
+            const qsizetype before = skippedPaths.size();
+            skippedPaths.insert(file);
+            if (skippedPaths.size() == before)
+                return;
+        }
+        skipped(file, reason);
+    };
+    for (const QString& one : folders) {
+        QSet<QString> seen;
+        for (const QString& extension : extensions) {
+            const QString pattern =
+                extension == QLatin1String("*") ? extension : QStringLiteral("*.") + extension;
+            GatherFiles(
+                FolderList{one}, pattern,
+                [&](const QStringList& rows) {
+                    if (!several)
+                        return sink(rows);
+                    QStringList fresh;
+                    for (const QString& row : rows) {
+                        const qsizetype before = seen.size();
+                        seen.insert(row);
+                        if (seen.size() != before)
+                            fresh.append(row);
+                    }
+                    if (!fresh.isEmpty())
+                        sink(fresh);
+                },
+                [&](int number, const QString& description) {
+                    services.reportFailure(description, WalkLocation(), number);
+                },
+                skip);
+        }
+    }
 }
