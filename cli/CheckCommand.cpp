@@ -137,18 +137,21 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     QList<FileVerdict> verdicts;
     QStringList validRows;
     QStringList invalidRows;
+    // A folder that cannot be read has its verdict already; its check is only a placeholder
+    // that keeps the order.
+    const auto checkPathOf = [](const Entry& e) { return e.known ? QString() : e.checkPath(); };
+    OrderedChecks checks(queue);
     std::size_t next = 0;
     std::size_t taken = 0;
     while (taken < gathered.entries.size()) {
-        while (next < gathered.entries.size() && !queue.full()) {
-            const Entry& e = gathered.entries[next++];
-            // A folder that cannot be read has its verdict already; its check is only a
-            // placeholder that keeps the order.
-            queue.push(e.known ? QString() : e.checkPath());
-        }
+        checks.refill([&]() -> std::optional<QString> {
+            if (next >= gathered.entries.size())
+                return std::nullopt;
+            return checkPathOf(gathered.entries[next++]);
+        });
         const Entry& entry = gathered.entries[taken++];
         const QString path = entry.path;
-        CheckResult result = *queue.takeFront();
+        CheckResult result = *checks.verdictFor(checkPathOf(entry));
         double seconds = 0;
         if (entry.known)
             result = *entry.known;

@@ -140,27 +140,15 @@ CheckResult checkHere(const CheckRunSettings& settings, const QString& path) {
     }
 }
 
-// The verdict on `path`, the file of the row the run has reached, which heads `queue`. Lets
-// events run in slices until it is ready; nothing when the window was closed meanwhile.
-std::optional<CheckResult> verdictOf(Form1& form, CheckQueue& queue, const QString& path) {
-    try {
-        if (queue.empty())
-            queue.push(path);
-        else if (queue.frontPath() != path)
-            queue.replaceFront(path);
-        return queue.takeFront(
-            [&form] {
-                if (!form.PumpEvents())
-                    return false;
-                form.SetWindowPointer(WindowPointer::Busy);
-                return true;
-            },
-            std::chrono::milliseconds(10));
-    } catch (...) {
-        // Waiting itself failed (out of memory): like a load that failed with an error of its
-        // own, the file is reported and never counted valid.
-        return FailedCheckResult();
-    }
+// The verdict on `path`, the file of the row the run has reached. Lets events run in slices
+// until it is ready; nothing when the window was closed meanwhile.
+std::optional<CheckResult> verdictOf(Form1& form, OrderedChecks& checks, const QString& path) {
+    return checks.verdictFor(path, [&form] {
+        if (!form.PumpEvents())
+            return false;
+        form.SetWindowPointer(WindowPointer::Busy);
+        return true;
+    });
 }
 
 }  // namespace
@@ -190,6 +178,9 @@ void Form1::PushButton4_Click() {
     WorkersOfRun workers(*this);
     guard.step(108, [&] { workers.start(settings); });
     CheckQueue* const queue = workers.queue();
+    std::optional<OrderedChecks> checks;
+    if (queue)
+        checks.emplace(*queue);
     std::optional<RepaintThrottle> throttle(std::in_place, *this);
     std::optional<BatchedRows> batchedRows(std::in_place, *ListView2, *ListView3);
 
@@ -199,13 +190,15 @@ void Form1::PushButton4_Click() {
         // there is nothing left to check.
         if (i > ListView1->count())
             break;
-        // The workers get rows in batches, once half their window is done: waking a worker
-        // for every single row would cost more than checking a small file.
-        if (queue && queue->queued() <= queue->ahead() / 2) {
+        // The workers get rows in batches (see OrderedChecks).
+        if (checks) {
             guard.step(110, [&] {
                 const int last = std::min(count, ListView1->count());
-                while (handedOut < last && !queue->full())
-                    queue->push(ListView1->text(++handedOut));
+                checks->refill([&]() -> std::optional<QString> {
+                    if (handedOut >= last)
+                        return std::nullopt;
+                    return ListView1->text(++handedOut);
+                });
             });
         }
         QString path;
@@ -224,7 +217,7 @@ void Form1::PushButton4_Click() {
 
         std::optional<CheckResult> result;
         if (queue) {
-            result = verdictOf(*this, *queue, path);
+            result = verdictOf(*this, *checks, path);
             if (!result || unloaded())
                 return;
         } else {

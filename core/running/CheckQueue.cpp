@@ -97,3 +97,27 @@ CheckResult FailedCheckResult() {
     result.failure = CurrentExceptionDescription();
     return result;
 }
+
+void OrderedChecks::refill(const std::function<std::optional<QString>()>& next) {
+    if (queue_.queued() > queue_.ahead() / 2)
+        return;
+    while (!queue_.full()) {
+        std::optional<QString> path = next();
+        if (!path)
+            return;
+        queue_.push(*path);
+    }
+}
+
+std::optional<CheckResult> OrderedChecks::verdictFor(const QString& path,
+                                                     const std::function<bool()>& whileWaiting) {
+    try {
+        if (queue_.empty())
+            queue_.push(path);
+        else if (queue_.frontPath() != path)
+            queue_.replaceFront(path);
+        return queue_.takeFront(whileWaiting, std::chrono::milliseconds(10));
+    } catch (...) {
+        return FailedCheckResult();
+    }
+}

@@ -74,3 +74,25 @@ private:
 // The result of a check that threw instead of giving a verdict (call only inside a catch
 // block): failed at the loading step (102) with the exception's description, never valid.
 CheckResult FailedCheckResult();
+
+// The run loop of a checking run, shared by the window's "Start Checking" and brellix-check:
+// files go to the workers in batches, once half of what they hold is done (waking a worker for
+// every single file would cost more than checking a small one), and the verdicts come back in
+// the order of the run.
+class OrderedChecks {
+public:
+    explicit OrderedChecks(CheckQueue& queue) : queue_(queue) {}
+
+    // When half of what the workers hold is done, hands them files from `next` until they are
+    // full or `next` has none left (nullopt).
+    void refill(const std::function<std::optional<QString>()>& next);
+    // The verdict on `path`, the next file of the run: queued first (or in place of the file
+    // that was queued for it, when the run's file changed meanwhile) when it is not at the
+    // front. Waits as CheckQueue::takeFront waits; nullopt when `whileWaiting` gave up. A wait
+    // that itself failed (out of memory) is a failed check, never a verdict.
+    std::optional<CheckResult> verdictFor(const QString& path,
+                                          const std::function<bool()>& whileWaiting = {});
+
+private:
+    CheckQueue& queue_;
+};
