@@ -1,5 +1,6 @@
 // brellix-check, run as a separate program the way scripts and CI run it.
 
+#include "tests/support/CheckCorpus.h"
 #include "tests/support/CoreTestEnv.h"
 #include "tests/support/RunCheck.h"
 
@@ -60,20 +61,6 @@ QStringList lines(const QString& text) {
 QByteArray readAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-// A folder tree with valid, invalid and DTD-checked files, and files the scan leaves out.
-QString makeCorpus(TestEnv& env) {
-    env.write("tree/a.xml", "<a/>");
-    env.write("tree/b.XML", "<b><c></b>");
-    env.write("tree/notes.txt", "not xml, not gathered with --ext xml");
-    env.write("tree/~skip.xml", "<a/>");
-    env.write("tree/sub/doc.dtd", "<!ELEMENT doc (title)><!ELEMENT title (#PCDATA)>");
-    env.write("tree/sub/good.xml", "<!DOCTYPE doc SYSTEM \"doc.dtd\"><doc><title>t</title></doc>");
-    env.write("tree/sub/bad.xml", "<!DOCTYPE doc SYSTEM \"doc.dtd\"><doc><para/></doc>");
-    env.write("tree/sub/deeper/ns.xml", "<p:a/>");
-    env.write("tree/sub/deeper/README", "<x/>");
-    return env.path("tree");
 }
 
 }  // namespace
@@ -171,7 +158,7 @@ private slots:
     // a list.
     void emptyRunsFailAndExtensionForms() {
         TestEnv env;
-        const QString tree = makeCorpus(env);
+        const QString tree = MakeCheckCorpus(env);
         QDir().mkpath(env.path("empty"));
         const Run dotted = check({"--ext", ".xml", tree});
         QCOMPARE(dotted.status, 1);
@@ -237,7 +224,7 @@ private slots:
 
     void skippedFilesAreCounted() {
         TestEnv env;
-        const QString tree = makeCorpus(env);
+        const QString tree = MakeCheckCorpus(env);
         env.write("tree/.hidden.xml", "<a/>");
         env.write("tree/sub/~lock.xml", "<a/>");
         const Run run = check({tree});
@@ -263,7 +250,7 @@ private slots:
         TestEnv env;
         const QString good = env.write("good.xml", "<a/>");
         const QString bad = env.write("bad.xml", "<a>");
-        const QString tree = makeCorpus(env);
+        const QString tree = MakeCheckCorpus(env);
         QVERIFY(::link(QFile::encodeName(good).constData(),
                        QFile::encodeName(env.path("hard.xml")).constData()) == 0);
         const QString list = env.path("s.txt");
@@ -324,7 +311,7 @@ private slots:
     // Two json runs over the same files compare equal; --timing adds the run time.
     void jsonWithoutTimingComparesEqual() {
         TestEnv env;
-        const QString tree = makeCorpus(env);
+        const QString tree = MakeCheckCorpus(env);
         const Run first = check({"--format", "json", tree});
         const Run second = check({"--format", "json", "-j", "1", tree});
         QCOMPARE(first.out, second.out);
@@ -393,7 +380,7 @@ private slots:
 
     void jsonAndJunitShapes() {
         TestEnv env;
-        const QString tree = makeCorpus(env);
+        const QString tree = MakeCheckCorpus(env);
         const Run json = check({"--format", "json", tree});
         QCOMPARE(json.status, 1);
         QJsonParseError error{};
@@ -466,7 +453,7 @@ private slots:
     // SARIF and JUnit validate against their schemas, whatever the paths and reports hold.
     void sarifAndJunitValidate() {
         TestEnv env;
-        const QString tree = makeCorpus(env);
+        const QString tree = MakeCheckCorpus(env);
         env.write("tree/with blank & percent%.xml", "<a>\x01</a>");
         env.write("tree/many.xml", "<!DOCTYPE d [<!ELEMENT d EMPTY>]><d><x/><y/></d>");
         const QString missing = env.path("missing.xml");
@@ -557,7 +544,7 @@ private slots:
 
     void quietPrintsOnlyFailures() {
         TestEnv env;
-        const QString tree = makeCorpus(env);
+        const QString tree = MakeCheckCorpus(env);
         const Run quiet = check({"--quiet", tree});
         QCOMPARE(quiet.status, 1);
         QCOMPARE(lines(quiet.out).size(), 3);
@@ -577,7 +564,7 @@ private slots:
         TestEnv env;
         const QString good = env.write("good.xml", "<a/>");
         const QString bad = env.write("line\nbreak.xml", "<a>");
-        const QString tree = makeCorpus(env);
+        const QString tree = MakeCheckCorpus(env);
         // NUL-separated, as find -print0 and git ls-files -z give them, from standard input.
         Start start;
         start.input = (good + '\0' + bad + '\0' + tree + '\0').toUtf8();
@@ -648,7 +635,7 @@ private slots:
 
     void extensionStarTakesEveryFile() {
         TestEnv env;
-        const QString tree = makeCorpus(env);
+        const QString tree = MakeCheckCorpus(env);
         const Run run = check({"--ext", "*", tree});
         QVERIFY(run.out.contains("invalid: " + tree + "/notes.txt\n"));
         QVERIFY(run.out.contains("valid: " + tree + "/sub/deeper/README\n"));

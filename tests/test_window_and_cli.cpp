@@ -5,6 +5,7 @@
 #include "FileList.h"
 #include "Widgets.h"
 #include "check/XmlCheck.h"
+#include "tests/support/CheckCorpus.h"
 #include "tests/support/LibxmlRelease.h"
 #include "tests/support/TestEnv.h"
 
@@ -27,20 +28,6 @@ int runCheck(const QStringList& arguments) {
     if (!process.waitForFinished(120000))
         qFatal("brellix-check did not finish");
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-}
-
-// Five files to gather with the extension xml, DTD-valid and invalid, and what is left out.
-QString makeCorpus(TestEnv& env) {
-    env.write("tree/a.xml", "<a/>");
-    env.write("tree/b.XML", "<b><c></b>");
-    env.write("tree/notes.txt", "not xml, not gathered with --ext xml");
-    env.write("tree/~skip.xml", "<a/>");
-    env.write("tree/sub/doc.dtd", "<!ELEMENT doc (title)><!ELEMENT title (#PCDATA)>");
-    env.write("tree/sub/good.xml", "<!DOCTYPE doc SYSTEM \"doc.dtd\"><doc><title>t</title></doc>");
-    env.write("tree/sub/bad.xml", "<!DOCTYPE doc SYSTEM \"doc.dtd\"><doc><para/></doc>");
-    env.write("tree/sub/deeper/ns.xml", "<p:a/>");
-    env.write("tree/sub/deeper/README", "<x/>");
-    return env.path("tree");
 }
 
 struct RuleCase {
@@ -79,7 +66,7 @@ private slots:
     // and through brellix-check: the saved lists are identical byte for byte.
     void listsMatchTheWindowsSavedFiles() {
         TestEnv env;
-        const QString tree = makeCorpus(env);
+        const QString tree = MakeCheckCorpus(env);
         auto form = env.makeForm();
         QCOMPARE(form->Check1->value(), 1);
         env.platform.inputAnswers = {"xml"};

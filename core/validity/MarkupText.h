@@ -175,6 +175,17 @@ private:
     bool changed_ = false;
 };
 
+// The name of the entity reference at `p` ("&name;"), with `p` moved past its ";" (or to `end`
+// when the text ends before one).
+inline QByteArray entityNameAt(const xmlChar*& p, const xmlChar* end) {
+    const xmlChar* semicolon = p + 1;
+    while (semicolon < end && *semicolon != ';')
+        ++semicolon;
+    const QByteArray name = text(p + 1, semicolon);
+    p = semicolon < end ? semicolon + 1 : end;
+    return name;
+}
+
 inline bool isPredefined(const QByteArray& name) {
     return name == "lt" || name == "gt" || name == "amp" || name == "apos" || name == "quot";
 }
@@ -193,11 +204,7 @@ inline void addNormalised(xmlDocPtr doc, const xmlChar* p, const xmlChar* end, i
                 p = after;
                 continue;
             }
-            const xmlChar* semicolon = p + 1;
-            while (semicolon < end && *semicolon != ';')
-                ++semicolon;
-            const QByteArray name = text(p + 1, semicolon);
-            p = semicolon < end ? semicolon + 1 : end;
+            const QByteArray name = entityNameAt(p, end);
             xmlEntityPtr entity =
                 isPredefined(name) || depth >= kMaxEntityDepth
                     ? nullptr

@@ -410,11 +410,7 @@ bool ValidityConstraints::holdsBlankReference(const _xmlEntity* entity, int dept
                 p = after;
                 continue;
             }
-            const xmlChar* semicolon = p + 1;
-            while (semicolon < end && *semicolon != ';')
-                ++semicolon;
-            const QByteArray name = text(p + 1, semicolon);
-            p = semicolon < end ? semicolon + 1 : end;
+            const QByteArray name = entityNameAt(p, end);
             if (isPredefined(name))
                 continue;
             const xmlEntityPtr inner = xmlGetDocEntity(
