@@ -131,8 +131,11 @@ bool WriteLists(const CheckOptions& options, const QStringList& validRows,
         }
     };
     std::vector<std::unique_ptr<ResultFileWriter>> writers;
-    for (const auto& [file, rows] : {std::pair{&options.validListFile, &validRows},
-                                     std::pair{&options.invalidListFile, &invalidRows}}) {
+    for (const auto& list : {std::pair{&options.validListFile, &validRows},
+                             std::pair{&options.invalidListFile, &invalidRows}}) {
+        // (clang 14 lets no lambda capture a structured binding)
+        const QString* file = list.first;
+        const QStringList* rows = list.second;
         if (file->isEmpty())
             continue;
         auto writer = std::make_unique<ResultFileWriter>(*file);
