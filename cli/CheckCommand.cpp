@@ -24,18 +24,6 @@
 
 namespace {
 
-// The parser counts a line's columns in an int that wraps past 2^31 - 1: a negative column
-// lies beyond that, and is shown clamped there as the position in the file is.
-void clampColumns(CheckResult& result) {
-    const auto clamp = [](ParseErrorReport& error) {
-        if (error.linepos < 0)
-            error.linepos = INT32_MAX;
-    };
-    clamp(result.error);
-    for (ParseErrorReport& later : result.laterErrors)
-        clamp(later);
-}
-
 // How long each check took, handed from the workers to the taker of results by path (in the
 // order the checks of one path finished).
 class CheckTimes {
@@ -157,7 +145,6 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
             result = *entry.known;
         else
             seconds = times.take(entry.checkPath());
-        clampColumns(result);
         FileVerdict verdict{path, result, CheckResultRow(path, result, options.report),
                             entry.unreadable, seconds};
         if (result.failedStep != 0) {

@@ -1,4 +1,6 @@
 #include "PathList.h"
+
+#include "Descriptor.h"
 #include "files/PathUtil.h"
 
 #include "VisibleText.h"
@@ -10,38 +12,17 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
-
-// Closes a descriptor this file opened (never standard input).
-class ListDescriptor {
-public:
-    explicit ListDescriptor(const QString& list)
-        : fd_(list == QLatin1String("-")
-                  ? STDIN_FILENO
-                  : ::open(QFile::encodeName(list).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY)),
-          owned_(list != QLatin1String("-")) {}
-    ~ListDescriptor() {
-        if (owned_ && fd_ >= 0)
-            ::close(fd_);
-    }
-    ListDescriptor(const ListDescriptor&) = delete;
-    ListDescriptor& operator=(const ListDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-    bool owned_;
-};
-
-}  // namespace
-
 std::optional<QStringList> ReadPathList(const QString& list, bool nulSeparated, Output& err) {
     const auto cannotRead = [&](int error) {
         err.message(QStringLiteral("cannot read the list '%1': %2")
                         .arg(Visible(list), QString::fromLocal8Bit(std::strerror(error))));
         return std::nullopt;
     };
-    const ListDescriptor fd(list);
+    const bool standardInput = list == QLatin1String("-");
+    const Descriptor fd(standardInput ? STDIN_FILENO
+                                      : ::open(QFile::encodeName(list).constData(),
+                                               O_RDONLY | O_CLOEXEC | O_NOCTTY),
+                        !standardInput);
     if (fd.get() < 0)
         return cannotRead(errno);
     const char separator = nulSeparated ? '\0' : '\n';

@@ -1,5 +1,7 @@
 #include "StreamInput.h"
 
+#include "Descriptor.h"
+
 #include "files/PathUtil.h"
 #include "parse/ParserMemory.h"
 
@@ -28,23 +30,6 @@ CheckResult ioFailure(const QString& path, const QString& reason, long long offs
 QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
-
-// Closes a descriptor this file opened (never standard input).
-class Descriptor {
-public:
-    explicit Descriptor(int fd, bool owned) : fd_(fd), owned_(owned) {}
-    ~Descriptor() {
-        if (owned_ && fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-    bool owned_;
-};
 
 }  // namespace
 

@@ -189,7 +189,7 @@ void XmlErrorCapture::record(const _xmlError* error) {
     report->reason = ReasonText(reason);
     report->url = shownUrl(error->file);
     report->line = error->line;
-    report->linepos = error->int2;
+    report->linepos = ShownColumn(error->int2);
     takePosition(static_cast<_xmlParserCtxt*>(error->ctxt), *report);
 }
 
@@ -242,7 +242,7 @@ bool XmlErrorCapture::place(_xmlParserCtxt* context, ParseErrorReport& report) c
     if (named)
         report.url = shownUrl(in->filename);
     report.line = in != nullptr ? in->line : 0;
-    report.linepos = in != nullptr ? in->col : 0;
+    report.linepos = in != nullptr ? ShownColumn(in->col) : 0;
     takePosition(context, report);
     return named;
 }

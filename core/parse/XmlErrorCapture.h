@@ -111,6 +111,13 @@ private:
 QString SourceLineAround(const unsigned char* base, const unsigned char* cur,
                          const unsigned char* end, bool moreBefore);
 
+// A column as the report shows it: the parser counts a line's columns in an int that wraps past
+// 2^31 - 1, so a negative one lies beyond that and is shown clamped there, as the position in
+// the file is.
+inline int ShownColumn(int column) {
+    return column < 0 ? 2147483647 : column;
+}
+
 // The reason as the report carries it: the parser's text with its own line end replaced by
 // CR LF.
 QString ReasonText(const QString& message);

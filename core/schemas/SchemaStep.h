@@ -114,7 +114,7 @@ struct SchemaValidation::State {
         const xmlParserInput* in = onTree ? nullptr : ctxt->input;
         report.line = line > 0 ? line : (in != nullptr ? in->line : 0);
         if (in != nullptr) {
-            report.linepos = in->col;
+            report.linepos = ShownColumn(in->col);
             report.filepos = clamp32(xmlByteConsumed(ctxt));
             if (in->base != nullptr && in->cur != nullptr && in->end != nullptr &&
                 in->cur >= in->base && in->cur <= in->end)
