@@ -55,11 +55,15 @@ private slots:
         const QString slash = env.write("d/back\\x1b.xml", "<a/>");
         // A value whose text reaches the schema's message: a line break and a C1 control (CSI)
         // that XML allows in a document.
-        const QString schema = env.write("int.xsd",
-                                         "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'>"
-                                         "<xs:element name='r' type='xs:int'/></xs:schema>");
-        const QString value = env.write("value.xml", QByteArray("<r>5\ninvalid: fake.xml\xc2\x9b"
-                                                                "31m</r>"));
+        const QString schema =
+            env.write("short.xsd",
+                      "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'><xs:element name='r'>"
+                      "<xs:complexType><xs:attribute name='a'><xs:simpleType><xs:restriction "
+                      "base='xs:string'><xs:maxLength value='1'/></xs:restriction></xs:simpleType>"
+                      "</xs:attribute></xs:complexType></xs:element></xs:schema>");
+        const QString value =
+            env.write("value.xml", QByteArray("<r a='5&#10;invalid: fake.xml\xc2\x9b"
+                                              "31m'/>"));
         const QStringList files{annotation, verdict, escape, slash};
 
         const Run text = check(files);
@@ -101,7 +105,7 @@ private slots:
         // With the report, the lines of the report are the report's own.
         const Run report = check({"--report", "--schema", schema, value});
         QCOMPARE(report.status, 1);
-        QVERIFY2(report.out.contains("'5\\ninvalid: fake.xml\\u009b31m' is not a valid value"),
+        QVERIFY2(report.out.contains("The value '5\\ninvalid: fake.xml\\u009b31m' has a length"),
                  qPrintable(report.out));
         QVERIFY(!holdsTerminalControl(report.out));
 

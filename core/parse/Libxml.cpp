@@ -3,10 +3,13 @@
 #include <libxml/SAX2.h>
 #include <libxml/entities.h>
 #include <libxml/parserInternals.h>
+#include <libxml/schemasInternals.h>
 #include <libxml/valid.h>
+#include <libxml/xmlschemastypes.h>
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -51,6 +54,20 @@ void AllowDeepDocuments() {
 #if LIBXML_VERSION < 21300
     xmlParserMaxDepth = kDeepDocuments;
 #endif
+}
+
+void CollapseBuiltInValues() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int kind = XML_SCHEMAS_STRING; kind <= XML_SCHEMAS_ANYSIMPLETYPE; ++kind) {
+            if (kind == XML_SCHEMAS_STRING || kind == XML_SCHEMAS_NORMSTRING)
+                continue;
+            xmlSchemaTypePtr type = xmlSchemaGetBuiltInType(static_cast<xmlSchemaValType>(kind));
+            if (type == nullptr || (type->flags & XML_SCHEMAS_TYPE_VARIETY_ATOMIC) == 0)
+                continue;
+            type->flags |= XML_SCHEMAS_TYPE_NORMVALUENEEDED | XML_SCHEMAS_TYPE_HAS_FACETS;
+        }
+    });
 }
 
 void RouteContextErrors(xmlParserCtxtPtr ctxt, ErrorHandler handler, void* data) {

@@ -50,6 +50,17 @@ int MaxElementDepth();
 // Once per process, before any parse: raises the depth limit where it is a global (2.9 to 2.12).
 void AllowDeepDocuments();
 
+// Once per process, before any XML Schema is compiled: the built-in atomic types whose values
+// collapse their blanks (all but string, normalizedString and anySimpleType) are marked as
+// needing their value normalized before it is read, and as having facets, so that the types a
+// schema derives from them inherit the mark when it is compiled (xmlSchemaType::flags,
+// XML_SCHEMAS_TYPE_NORMVALUENEEDED and XML_SCHEMAS_TYPE_HAS_FACETS of schemasInternals.h).
+// libxml2 2.9 reads the values of int, long, short, byte, their unsigned kin and the date and
+// time types as they stand, blanks and all, unless the type has a pattern or an enumeration:
+// "<n> 7 </n>" is no xs:int there. 2.15 skips the blanks itself, and the mark costs it
+// nothing but the collapse. tests/test_schemas.cpp (blanks around values) fails if it changes.
+void CollapseBuiltInValues();
+
 // Routes the errors of `ctxt` (and of the contexts it makes for external entities) to
 // `handler`: 2.13 and later through xmlCtxtSetErrorHandler, which takes precedence over the
 // thread's structured handler; before that they reach the thread's structured handler, which

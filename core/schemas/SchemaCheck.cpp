@@ -262,6 +262,7 @@ CompiledPtr compileLocked(SchemaLanguage language, const QByteArray& address, co
                           const QList<QByteArray>& wrapped = {}) {
     auto compiled = std::make_shared<SchemaSet::Compiled>();
     compiled->language = language;
+    libxml::CollapseBuiltInValues();
     // A capture and a budget of its own: the compiler's errors and its memory are not the
     // checked document's (hints are compiled in the middle of a document's check).
     XmlErrorCapture capture;

@@ -70,7 +70,6 @@ struct SchemaValidation::State {
     std::vector<ParseErrorReport> errors;
     int errorsKept = 1;
     bool failed = false;  // a schema error was found (maybe beyond those kept)
-    int mended = 0;       // refusals of the validator found wrong (see collapsedValueIsValid)
 
     startDocumentSAXFunc nextStartDocument = nullptr;
     bool installed = false;
@@ -125,10 +124,6 @@ struct SchemaValidation::State {
     static void onError(void* data, libxml::ErrorArg error) {
         if (error == nullptr || error->level < XML_ERR_ERROR)
             return;
-        if (static_cast<State*>(data)->xsdContext != nullptr && collapsedValueIsValid(error)) {
-            ++static_cast<State*>(data)->mended;
-            return;
-        }
         int line = error->line;
         // Nodes copied from an entity have no line: the element that holds the reference has.
         for (auto* node = static_cast<xmlNodePtr>(error->node);
@@ -138,44 +133,6 @@ struct SchemaValidation::State {
             static_cast<State*>(data)->record(error->code, QString::fromUtf8(error->message), line);
         } catch (...) {
         }
-    }
-
-    // The validator of libxml2 2.9 takes the blanks around the value of some built-in types
-    // (int, long, short, byte and their unsigned kin, date and time types) for part of it,
-    // though these types collapse blanks before their value is read: "<id> 7 </id>" for an
-    // xs:int is refused. True when the refusal is such a one: the value, its blanks around it
-    // removed, is valid for the built-in type the message names.
-    static bool collapsedValueIsValid(const xmlError* error) {
-        if (error->code != XML_SCHEMAV_CVC_DATATYPE_VALID_1_2_1 || error->message == nullptr)
-            return false;
-        const QByteArray message(error->message);
-        const QByteArray middle = "' is not a valid value of the atomic type 'xs:";
-        const qsizetype at = message.lastIndexOf(middle);
-        // "Element 'e'[, attribute 'a']: 'VALUE' is not a valid value ..."
-        const qsizetype open = message.indexOf("': '");
-        if (at < 0 || open < 0 || open + 4 > at)
-            return false;
-        const QByteArray value = message.mid(open + 4, at - open - 4);
-        const qsizetype nameStart = at + middle.size();
-        const qsizetype nameEnd = message.indexOf('\'', nameStart);
-        if (nameEnd < 0)
-            return false;
-        const QByteArray typeName = message.mid(nameStart, nameEnd - nameStart);
-        const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-        qsizetype first = 0;
-        qsizetype last = value.size();
-        while (first < last && blank(value[first]))
-            ++first;
-        while (last > first && blank(value[last - 1]))
-            --last;
-        if ((first == 0 && last == value.size()) || typeName == "string" ||
-            typeName == "normalizedString" || typeName == "anySimpleType")
-            return false;
-        xmlSchemaTypePtr type =
-            xmlSchemaGetPredefinedType(xml(typeName.constData()), xml(kXsdNamespace));
-        const QByteArray collapsed = value.mid(first, last - first);
-        return type != nullptr &&
-               xmlSchemaValidatePredefinedType(type, xml(collapsed.constData()), nullptr) == 0;
     }
 
     static int locate(void* data, const char** file, unsigned long* line) {

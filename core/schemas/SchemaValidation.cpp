@@ -167,8 +167,7 @@ bool SchemaValidation::finish(CheckResult& result) {
     if (!state_ || !result.loaded)
         return false;
     State& s = *state_;
-    if (s.xsdContext != nullptr && xmlSchemaIsValid(s.xsdContext) == 0 && !s.failed &&
-        s.mended == 0)
+    if (s.xsdContext != nullptr && xmlSchemaIsValid(s.xsdContext) == 0 && !s.failed)
         s.record(XML_SCHEMAV_INTERNAL,
                  QStringLiteral("The document is not valid against the XML Schema"), 0);
     s.finishRng();
