@@ -6,6 +6,7 @@
 #include "parse/Libxml.h"
 #include "parse/ParserMemory.h"
 #include "parse/XmlErrorCapture.h"
+#include "running/WorkerPool.h"
 #include "schemas/SchemaCheck.h"
 #include "tests/support/CoreTestEnv.h"
 #include "tests/support/GeneratedDocuments.h"
@@ -18,6 +19,7 @@
 #include <QProcess>
 #include <QTest>
 
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -666,6 +668,59 @@ private slots:
         // Without the schema every case loads: the schema alone decides.
         useSchema(nullptr);
         QVERIFY(checkFile(file).loaded);
+    }
+
+    // RELAX NG checks an element it cannot stream (an interleave) on its tree, recursing for
+    // each level: the workers' stacks take every depth the parser accepts, and a smaller stack
+    // gives a clear refusal instead of an overflow.
+    void relaxNgOnDeepDocuments() {
+        const auto set = SchemaSet::compile(
+            SchemaLanguage::RelaxNg,
+            env.write("deep.rng",
+                      "<grammar xmlns='http://relaxng.org/ns/structure/1.0'>"
+                      "<start><ref name='e'/></start><define name='e'><element name='e'>"
+                      "<interleave><optional><ref name='e'/></optional><optional>"
+                      "<element name='x'><empty/></element></optional></interleave>"
+                      "</element></define></grammar>"),
+            nullptr);
+        QVERIFY(set);
+        const int depth = std::min(libxml::MaxElementDepth() - 1, 100000);
+        const QString deep = env.write(
+            "deep.xml", QByteArray("<e>").repeated(depth) + QByteArray("</e>").repeated(depth));
+        const auto check = [&](const QString& path) {
+            XmlCheckOptions options;
+            options.schemas = set;
+            return CheckXmlFile(path, options);
+        };
+        WorkerPool<CheckResult> pool(check, 1);
+        const CheckResult onWorker = pool.submit(deep).get();
+        QVERIFY2(onWorker.loaded || libxml::MaxElementDepth() < 100000,
+                 qPrintable(onWorker.error.reason));
+
+        // A thread of 4 MB runs short about 3,000 levels deep.
+        const QString deeper = env.write(
+            "deeper.xml", QByteArray("<e>").repeated(20000) + QByteArray("</e>").repeated(20000));
+        struct Job {
+            std::function<CheckResult(const QString&)> run;
+            QString path;
+            CheckResult result;
+        } job{check, deeper, {}};
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        pthread_attr_setstacksize(&attributes, 4 << 20);
+        pthread_t thread;
+        const auto body = [](void* data) -> void* {
+            auto* one = static_cast<Job*>(data);
+            one->result = one->run(one->path);
+            return nullptr;
+        };
+        QCOMPARE(pthread_create(&thread, &attributes, body, &job), 0);
+        pthread_join(thread, nullptr);
+        pthread_attr_destroy(&attributes);
+        QVERIFY(!job.result.loaded);
+        QCOMPARE(job.result.error.reason,
+                 "The document is nested too deeply to be checked: its check ran out of stack "
+                 "space\r\n");
     }
 
     // A value that carries the text of a refusal, longer than the validator's messages may be,

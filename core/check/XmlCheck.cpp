@@ -254,6 +254,14 @@ void checkSource(ByteSource& source, const QString& path, const XmlCheckOptions&
     const bool built = doc != nullptr;
     if (built && options.setAside != nullptr && budget.used() >= kSetAsideBytes)
         options.setAside->tree = std::make_unique<SetAsideTree::Tree>(std::move(doc));
+    if (budget.stackRanShort()) {
+        // Whatever the refused allocations made the parser or a validator report comes after.
+        result.error = capture.reportAt(
+            ctxt.get(), XML_ERR_NO_MEMORY,
+            QStringLiteral("The document is nested too deeply to be checked: its check ran out "
+                           "of stack space"));
+        return;
+    }
     if (budget.exceeded()) {
         capture.recordLoadFailure(ctxt.get(), XML_ERR_NO_MEMORY, memoryLimitReason(budget),
                                   documentUrl);

@@ -8,6 +8,7 @@
 #include <libxml/xmlmemory.h>
 
 #include <malloc.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #if BRELLIX_MIMALLOC
 #include <mimalloc.h>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -100,12 +102,41 @@ long long sizeOf(void* block) {
     return block != nullptr ? static_cast<long long>(::malloc_usable_size(block)) : 0;
 }
 
+// What must stay free of the thread's stack when an allocation is made during a check: room for
+// the frames a validator pushes between two of its allocations.
+constexpr std::uintptr_t kStackReserve = 1 * kMiB;
+
+// The lowest address the calling thread's stack may reach (it grows down), or 0 if unknown.
+std::uintptr_t stackLimit() {
+    thread_local const std::uintptr_t limit = [] {
+        pthread_attr_t attributes;
+        if (pthread_getattr_np(pthread_self(), &attributes) != 0)
+            return std::uintptr_t{0};
+        void* low = nullptr;
+        std::size_t size = 0;
+        const bool known = pthread_attr_getstack(&attributes, &low, &size) == 0;
+        pthread_attr_destroy(&attributes);
+        return known ? reinterpret_cast<std::uintptr_t>(low) : std::uintptr_t{0};
+    }();
+    return limit;
+}
+
+bool stackNearlyFull() {
+    const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    const std::uintptr_t limit = stackLimit();
+    return limit != 0 && here < limit + kStackReserve;
+}
+
 // The counting functions. They call the C allocator, so memory that the parser allocated
 // before they were installed can still be freed through them.
 void* countedMalloc(std::size_t size) {
     ParserMemoryBudget* budget = tCurrent;
     if (budget == nullptr)
         return std::malloc(size);
+    if (stackNearlyFull()) {
+        budget->refuseForStack();
+        return nullptr;
+    }
     void* block = std::malloc(size);
     if (block != nullptr && !budget->take(sizeOf(block))) {
         std::free(block);
@@ -118,6 +149,10 @@ void* countedRealloc(void* block, std::size_t size) {
     ParserMemoryBudget* budget = tCurrent;
     if (budget == nullptr)
         return std::realloc(block, size);
+    if (stackNearlyFull()) {
+        budget->refuseForStack();
+        return nullptr;
+    }
     if (StartTagLimits* limits = StartTagLimits::of(budget->stoppedContext());
         limits != nullptr && !limits->mayGrow(block, size))
         return nullptr;  // the parse is stopped, and says why
@@ -198,6 +233,12 @@ ParserMemoryBudget::~ParserMemoryBudget() {
 
 ParserMemoryBudget* ParserMemoryBudget::current() {
     return tCurrent;
+}
+
+void ParserMemoryBudget::refuseForStack() {
+    if (!stackRanShort_ && context_ != nullptr)
+        libxml::StopParse(context_);
+    stackRanShort_ = true;
 }
 
 void ParserMemoryBudget::stop() {

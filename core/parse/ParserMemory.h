@@ -59,6 +59,12 @@ public:
     bool exceeded() const { return exceeded_; }
     // True once the bound shared by all budgets refused this one more memory.
     bool runExhausted() const { return runExhausted_; }
+    // True once an allocation was refused because the thread's stack was nearly used up: the
+    // validators of libxml2 recurse once or more for each level of a document's nesting (RELAX
+    // NG on the tree of an element it cannot check as it streams), and a deep enough document
+    // would overflow the stack. Refusing their allocations there makes them give up instead;
+    // the parse is stopped.
+    bool stackRanShort() const { return stackRanShort_; }
 
     // For the counting functions: the budget of the check running on this thread, or null.
     static ParserMemoryBudget* current();
@@ -72,6 +78,9 @@ public:
         return true;
     }
 
+    // For the counting functions: an allocation refused for the stack (see stackRanShort).
+    void refuseForStack();
+
 private:
     bool takeBeyondCeiling(long long wanted);
     void stop();
@@ -83,5 +92,6 @@ private:
     long long ceiling_ = 0;   // up to here take() needs nothing more: min(limit, reserved)
     bool exceeded_ = false;
     bool runExhausted_ = false;
+    bool stackRanShort_ = false;
     _xmlParserCtxt* context_ = nullptr;
 };

@@ -11,15 +11,59 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
+
+#include <pthread.h>
 
 // The worker threads a run uses: `requested` when it is positive, else one per core.
 inline int WorkerThreadCount(int requested) {
     return requested > 0 ? requested
                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
+
+// The stack of a worker thread. The validators recurse for each level of a document's nesting
+// (RELAX NG on an element it cannot check as it streams takes about 1.4 KB a level), and the
+// parser accepts 100,000 levels: far more than the 8 MB that threads get by default. Only the
+// pages a check touches are taken from memory; the check gives up before the end (see
+// ParserMemoryBudget::stackRanShort).
+constexpr std::size_t kWorkerStackBytes = std::size_t{256} << 20;
+
+// A thread that runs `body` on a stack of kWorkerStackBytes (or the system's default size where
+// so much cannot be had), joined when it goes.
+class WorkerThread {
+public:
+    explicit WorkerThread(std::function<void()> body)
+        : body_(std::make_unique<std::function<void()>>(std::move(body))) {
+        pthread_attr_t attributes;
+        int failed = pthread_attr_init(&attributes);
+        if (failed == 0) {
+            if (pthread_attr_setstacksize(&attributes, kWorkerStackBytes) == 0)
+                failed = pthread_create(&thread_, &attributes, &WorkerThread::run, body_.get());
+            else
+                failed = -1;
+            pthread_attr_destroy(&attributes);
+        }
+        if (failed != 0)
+            failed = pthread_create(&thread_, nullptr, &WorkerThread::run, body_.get());
+        if (failed != 0)
+            throw std::system_error(failed, std::generic_category(), "pthread_create");
+    }
+    ~WorkerThread() { pthread_join(thread_, nullptr); }
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+
+private:
+    static void* run(void* body) {
+        (*static_cast<std::function<void()>*>(body))();
+        return nullptr;
+    }
+    std::unique_ptr<std::function<void()>> body_;
+    pthread_t thread_{};
+};
 
 template <class Result>
 class WorkerPool {
@@ -32,22 +76,18 @@ public:
         : job_(std::move(job)), afterJob_(std::move(afterJob)) {
         threads = WorkerThreadCount(threads);
         workers_.reserve(threads);
-        for (int i = 0; i < threads; ++i)
-            workers_.emplace_back([this] { work(); });
+        try {
+            for (int i = 0; i < threads; ++i)
+                workers_.push_back(std::make_unique<WorkerThread>([this] { work(); }));
+        } catch (...) {
+            stop();
+            throw;
+        }
     }
 
     // Jobs not yet started are dropped (their futures report a broken promise); jobs running
     // are waited for.
-    ~WorkerPool() {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-            queue_.clear();
-        }
-        wake_.notify_all();
-        for (std::thread& worker : workers_)
-            worker.join();
-    }
+    ~WorkerPool() { stop(); }
 
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
@@ -60,6 +100,16 @@ public:
     std::future<Result> submitFirst(const QString& path) { return enqueue(path, true); }
 
 private:
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            queue_.clear();
+        }
+        wake_.notify_all();
+        workers_.clear();  // each joins as it goes
+    }
+
     std::future<Result> enqueue(const QString& path, bool first) {
         std::packaged_task<Result()> task([this, path] { return job_(path); });
         std::future<Result> result = task.get_future();
@@ -97,5 +147,5 @@ private:
     std::condition_variable wake_;
     std::deque<std::packaged_task<Result()>> queue_;
     bool stopping_ = false;
-    std::vector<std::thread> workers_;
+    std::vector<std::unique_ptr<WorkerThread>> workers_;
 };
