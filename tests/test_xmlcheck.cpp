@@ -812,6 +812,21 @@ private slots:
                                                nested(5000) + "</xs:schema>")
                               << "nests elements more than 1000 deep";
         QTest::newRow("not xml") << env.write("text.xsd", "no schema at all") << "text.xsd:1:";
+        // An external entity that holds part of the schema and cannot be loaded.
+        const auto withEntity = [&](const char* name, const QByteArray& system) {
+            return env.write(name, "<!DOCTYPE xs:schema [<!ENTITY facets SYSTEM '" + system +
+                                       "'>]><xs:schema xmlns:xs='http://www.w3.org/2001/"
+                                       "XMLSchema'><xs:element name='r'><xs:simpleType>"
+                                       "<xs:restriction base='xs:int'>&facets;</xs:restriction>"
+                                       "</xs:simpleType></xs:element></xs:schema>");
+        };
+        QTest::newRow("remote entity")
+            << withEntity("remote-entity.xsd", "http://127.0.0.1:9/facets.ent")
+            << "nothing is loaded from the network";
+        QTest::newRow("missing entity")
+            << withEntity("missing-entity.xsd", "none.ent") << "none.ent\": No such file";
+        QTest::newRow("device entity")
+            << withEntity("device-entity.xsd", "/dev/zero") << "it is a device";
         QFile huge(
             env.write("huge.xsd", "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'>"));
         QVERIFY(huge.resize(qint64{65} << 20));  // sparse: no disk needed

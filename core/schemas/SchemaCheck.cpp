@@ -309,6 +309,14 @@ CompiledPtr compileLocked(SchemaLanguage language, const QByteArray& address, co
             shown);
         return compiled;
     }
+    // An external entity of a schema document that could not be loaded (remote, missing, not a
+    // regular file) leaves out what it holds, facets and declarations: such a schema is refused.
+    if (compiled->ok() && capture.hasError() &&
+        (capture.report().errorCode == XML_IO_LOAD_ERROR ||
+         capture.report().errorCode == XML_IO_NETWORK_ATTEMPT)) {
+        compiled = std::make_shared<SchemaSet::Compiled>();
+        compiled->language = language;
+    }
     if (!compiled->ok()) {
         if (capture.hasError())
             compiled->error = capture.report();
