@@ -113,6 +113,16 @@ const Case kCases[] = {
      "ENTITY attribute x reference an unknown entity \"nope\""},
     {"ENTITY default naming an unparsed entity",
      internal(kElementContent + kUnparsed + "<!ATTLIST b x ENTITY 'u'>", "<a><b/></a>"), 0, ""},
+    {"#FIXED ENTITY and ENTITIES written on the root",
+     internal("<!ELEMENT a EMPTY>" + kUnparsed +
+                  "<!ATTLIST a x ENTITY #FIXED 'u' y ENTITIES #FIXED 'u u'>",
+              "<a x='u' y='u u'/>"),
+     0, ""},
+    {"#FIXED ENTITY on the root with another value",
+     internal("<!ELEMENT a EMPTY>" + kUnparsed +
+                  "<!ENTITY w SYSTEM 'w.bin' NDATA n><!ATTLIST a x ENTITY #FIXED 'u'>",
+              "<a x='w'/>"),
+     500, "Value for attribute x of a is different from default \"u\""},
     // Namespaces: no colon in values of name types.
     {"colon in an ID", internal("<!ELEMENT a EMPTY><!ATTLIST a i ID #IMPLIED>", "<a i='p:q'/>"),
      205, "Attribute i of element a is of type ID, and its value \"p:q\" holds a colon"},

@@ -246,17 +246,21 @@ inline const char* typeName(int type) {
     }
 }
 
-// The defaults of ENTITY and ENTITIES attributes that the root element does not use. The
-// parser checks every default of these types when it reaches the root element, used or not
-// (see libxml::DtdFinalCheckPending); hiding a default's value from it for that call is how
-// the check makes it only a use's error.
+// The defaults of ENTITY and ENTITIES attributes that the root element does not use: `used`
+// are the attributes it takes from the DTD, `written` those its start tag gives. The parser
+// checks every default of these types when it reaches the root element, used or not (see
+// libxml::DtdFinalCheckPending); hiding a default's value from it for that call is how the
+// check makes it only a use's error. A #FIXED default is used too where the start tag gives
+// the attribute: the parser compares the value with it in the same call.
 inline std::vector<xmlAttributePtr> unusedEntityDefaults(xmlDocPtr doc, const QByteArray& root,
-                                                         const QList<QByteArray>& used) {
+                                                         const QList<QByteArray>& used,
+                                                         const QList<QByteArray>& written) {
     struct Scan {
         const QByteArray& root;
         const QList<QByteArray>& used;
+        const QList<QByteArray>& written;
         std::vector<xmlAttributePtr> found;
-    } scan{root, used, {}};
+    } scan{root, used, written, {}};
     const auto collect = [](void* payload, void* data, const xmlChar*) {
         auto* attribute = static_cast<xmlAttributePtr>(payload);
         auto* self = static_cast<Scan*>(data);
@@ -264,8 +268,10 @@ inline std::vector<xmlAttributePtr> unusedEntityDefaults(xmlDocPtr doc, const QB
             (attribute->atype != XML_ATTRIBUTE_ENTITY &&
              attribute->atype != XML_ATTRIBUTE_ENTITIES))
             return;
+        const QByteArray name = qualified(attribute->prefix, attribute->name);
         if (text(attribute->elem) == self->root &&
-            self->used.contains(qualified(attribute->prefix, attribute->name)))
+            (self->used.contains(name) ||
+             (attribute->def == XML_ATTRIBUTE_FIXED && self->written.contains(name))))
             return;
         try {
             self->found.push_back(attribute);

@@ -70,9 +70,12 @@ struct ValidityHooks {
             if (element != nullptr && libxml::DtdFinalCheckPending(ctxt))
                 self->pipeline_.guard([&] {
                     QList<QByteArray> used;
-                    for (int i = attributes - defaulted; i < attributes; ++i)
-                        used.append(qualified(values[5 * i + 1], values[5 * i]));
-                    hidden.emplace(unusedEntityDefaults(ctxt->myDoc, element->name, used));
+                    QList<QByteArray> written;
+                    for (int i = 0; i < attributes; ++i)
+                        (i < attributes - defaulted ? written : used)
+                            .append(qualified(values[5 * i + 1], values[5 * i]));
+                    hidden.emplace(
+                        unusedEntityDefaults(ctxt->myDoc, element->name, used, written));
                 });
         }
         callStart(self, context, localname, prefix, uri, namespaces, declared, attributes,
