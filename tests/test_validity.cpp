@@ -113,6 +113,11 @@ const Case kCases[] = {
      "ENTITY attribute x reference an unknown entity \"nope\""},
     {"ENTITY default naming an unparsed entity",
      internal(kElementContent + kUnparsed + "<!ATTLIST b x ENTITY 'u'>", "<a><b/></a>"), 0, ""},
+    {"ENTITY default unused, markup from an external entity",
+     internal(kElementContent + kUnparsed +
+                  "<!ATTLIST b x ENTITY 'nope'><!ENTITY m SYSTEM 'markup.ent'>",
+              "<a>&m;</a>"),
+     0, ""},
     {"#FIXED ENTITY and ENTITIES written on the root",
      internal("<!ELEMENT a EMPTY>" + kUnparsed +
                   "<!ATTLIST a x ENTITY #FIXED 'u' y ENTITIES #FIXED 'u u'>",
@@ -190,6 +195,7 @@ private slots:
         const Case& c = kCases[index];
         TestEnv env;
         env.write("ext.dtd", kExternalDtd);
+        env.write("markup.ent", "<b x='u'/><b x='u'/>");
         const QString path = writeCases(env, index);
         const CheckResult result = CheckXmlFile(path);
         QCOMPARE(result.failedStep, 0);

@@ -25,6 +25,7 @@ constexpr int kDeepDocuments = 100000;
 // xmlValidCtxt::finishDtd of a parser context whose DTD has not been checked as a whole yet
 // (XML_CTXT_FINISH_DTD_0, which these releases keep to themselves).
 constexpr unsigned kDtdCheckPending = 0xabcd1234;
+constexpr unsigned kDtdCheckDone = 0xabcd1235;  // XML_CTXT_FINISH_DTD_1
 #else
 // The bit of xmlValidCtxt::flags that says the DTD was checked as a whole
 // (XML_VCTXT_DTD_VALIDATED, which these releases keep to themselves).
@@ -170,6 +171,14 @@ bool DtdFinalCheckPending(const xmlParserCtxt* ctxt) {
     return ctxt->vctxt.finishDtd == kDtdCheckPending;
 #else
     return (ctxt->vctxt.flags & kDtdValidated) == 0;
+#endif
+}
+
+void SkipDtdFinalCheck(xmlParserCtxtPtr ctxt) {
+#if LIBXML_VERSION < 21000
+    ctxt->vctxt.finishDtd = kDtdCheckDone;
+#else
+    ctxt->vctxt.flags |= kDtdValidated;
 #endif
 }
 

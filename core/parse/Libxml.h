@@ -80,6 +80,10 @@ bool ParseStopped(const xmlParserCtxt* ctxt);
 // is libxml2's own: xmlValidCtxt::finishDtd before 2.10, a bit of xmlValidCtxt::flags after.
 // tests/test_validity.cpp (unused ENTITY defaults) fails if it moves.
 bool DtdFinalCheckPending(const xmlParserCtxt* ctxt);
+// Marks that check as done for `ctxt`. 2.9 parses an external parsed entity with a parser
+// context of its own, which runs the check again at the entity's first element, outside the
+// document's error capture and without a line: the document's context ran it already.
+void SkipDtdFinalCheck(xmlParserCtxtPtr ctxt);
 
 // True when the parser reads element content (not the DTD, not an attribute value): where an
 // entity reference just read stands. 2.9 says so in ctxt->instate; 2.15 no longer keeps that

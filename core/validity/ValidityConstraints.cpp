@@ -65,6 +65,8 @@ struct ValidityHooks {
             self->checkStartTag(ctxt, *element, attributes, defaulted, values);
         });
         std::optional<libxml::HiddenDefaults> hidden;
+        if (ctxt != self->context_ && self->rootSeen_ && libxml::DtdFinalCheckPending(ctxt))
+            libxml::SkipDtdFinalCheck(ctxt);
         if (ctxt == self->context_ && !self->rootSeen_) {
             self->rootSeen_ = true;
             if (element != nullptr && libxml::DtdFinalCheckPending(ctxt))
