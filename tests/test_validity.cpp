@@ -56,6 +56,28 @@ const Case kCases[] = {
     {"standalone, a literal tab", standalone("yes", "<a t='x\t'/>"), 530,
      "value had to be normalized"},
     {"not standalone, blanks around an NMTOKEN", standalone("no", "<a t=' x '/>"), 0, ""},
+    // Declarations in a parameter entity, even an internal one, are external markup.
+    {"standalone, declared in an internal parameter entity",
+     "<?xml version='1.0' standalone='yes'?>\n<!DOCTYPE a [<!ELEMENT a EMPTY>"
+     "<!ENTITY % d '<!ATTLIST a t NMTOKENS #IMPLIED>'>%d;]>\n<a t=' x  y '/>\n",
+     530, "value had to be normalized"},
+    {"standalone, a default from an internal parameter entity",
+     "<?xml version='1.0' standalone='yes'?>\n<!DOCTYPE a [<!ELEMENT a EMPTY>"
+     "<!ENTITY % d \"<!ATTLIST a q CDATA 'v'>\">%d;]>\n<a/>\n",
+     538, "on a defaulted from external"},
+    {"standalone, a namespace declaration defaulted from a parameter entity",
+     "<?xml version='1.0' standalone='yes'?>\n<!DOCTYPE a [<!ELEMENT a EMPTY>"
+     "<!ENTITY % d \"<!ATTLIST a xmlns:p CDATA 'urn:p'>\">%d;]>\n<a/>\n",
+     538, "attribute xmlns:p on a defaulted from external"},
+    {"standalone, the default from a parameter entity written out",
+     "<?xml version='1.0' standalone='yes'?>\n<!DOCTYPE a [<!ELEMENT a EMPTY>"
+     "<!ENTITY % d \"<!ATTLIST a q CDATA 'v' xmlns:p CDATA 'urn:p'>\">%d;]>\n"
+     "<a q='v' xmlns:p='urn:p'/>\n",
+     0, ""},
+    {"not standalone, a default from a parameter entity",
+     "<?xml version='1.0' standalone='no'?>\n<!DOCTYPE a [<!ELEMENT a EMPTY>"
+     "<!ENTITY % d \"<!ATTLIST a q CDATA 'v'>\">%d;]>\n<a/>\n",
+     0, ""},
     {"standalone, declared in the internal subset",
      "<?xml version='1.0' standalone='yes'?>\n<!DOCTYPE a [<!ELEMENT a EMPTY>"
      "<!ATTLIST a t NMTOKEN #IMPLIED>]>\n<a t=' x '/>\n",

@@ -56,6 +56,7 @@ bool ValidityConstraints::Element::add(Declared declared) {
     }
     const Declared& added = attributes.back();
     externalTyped |= added.external && added.type != XML_ATTRIBUTE_CDATA;
+    externalDefault |= added.defaultUnchecked;
     nameValued |= isNameValued(added.type);
     return true;
 }

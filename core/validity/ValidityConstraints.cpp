@@ -158,7 +158,13 @@ struct ValidityHooks {
                 self->known_.clear();
                 Self::Element& declared = self->elements_[text(element)];
                 // The first declaration of an attribute binds; later ones are ignored.
-                declared.add({text(name), type, inExternalMarkup(ctxt)});
+                const bool external = inExternalMarkup(ctxt);
+                const QByteArray attribute = text(name);
+                const bool namespaceDeclaration =
+                    attribute == "xmlns" || attribute.startsWith("xmlns:");
+                declared.add({attribute, type, external,
+                              external && defaultValue != nullptr &&
+                                  (ctxt->inSubset != 2 || namespaceDeclaration)});
             });
         }
         attributeDeclSAXFunc next =
@@ -187,17 +193,11 @@ struct ValidityHooks {
             next(context, name, type, content);
     }
 
-    // Declared in the external subset, or in the text of an external parameter entity (an
-    // input with an address above the document's own).
+    // An external markup declaration: one in the external subset or in the text of a parameter
+    // entity, external or internal (XML 1.0, 2.9). Each parameter entity is an input above the
+    // document's own.
     static bool inExternalMarkup(xmlParserCtxtPtr ctxt) {
-        if (ctxt == nullptr)
-            return false;
-        if (ctxt->inSubset == 2)
-            return true;
-        for (int i = 1; i < ctxt->inputNr; ++i)
-            if (ctxt->inputTab[i] != nullptr && ctxt->inputTab[i]->filename != nullptr)
-                return true;
-        return false;
+        return ctxt != nullptr && (ctxt->inSubset == 2 || ctxt->inputNr > 1);
     }
 
     static QString blankReferenceReason(const Self::Open& open) {
@@ -312,18 +312,24 @@ void ValidityConstraints::checkStartTag(_xmlParserCtxt* ctxt, const Known& known
                                declaration->type == XML_ATTRIBUTE_ENTITIES))
             checkUsedEntityDefault(ctxt, declaration->name, declaration->type, value);
     }
-    // What the parser no longer shows: the values as written, and "xmlns:xml".
-    const bool standalone = context_->standalone == 1 && known.element->externalTyped;
-    if (!standalone && !hasXmlnsXml(ctxt))
+    // What the parser no longer shows: the values as written, defaults it took, and
+    // "xmlns:xml".
+    const bool standalone = context_->standalone == 1;
+    const bool writtenValues = standalone && known.element->externalTyped;
+    const bool defaults = standalone && known.element->externalDefault;
+    if (!writtenValues && !defaults && !hasXmlnsXml(ctxt))
         return;
+    QList<QByteArrayView> names;
     WrittenAttributes written(ctxt->input);
     for (WrittenAttribute attribute; written.next(attribute);) {
+        if (defaults)
+            names.append(attribute.name);
         const Declared* declaration = declaredHere.find(attribute.name);
         if (attribute.name == "xmlns:xml" && declaration == nullptr)
             found(ctxt, XML_DTD_UNKNOWN_ATTRIBUTE,
                   QStringLiteral("No declaration for attribute xmlns:xml of element %1")
                       .arg(shown(element)));
-        if (!standalone || declaration == nullptr || !declaration->external ||
+        if (!writtenValues || declaration == nullptr || !declaration->external ||
             declaration->type == XML_ATTRIBUTE_CDATA)
             continue;
         SpaceRuns runs;
@@ -334,6 +340,14 @@ void ValidityConstraints::checkStartTag(_xmlParserCtxt* ctxt, const Known& known
                                  "external subset declaration")
                       .arg(shown(attribute.name.toByteArray()), shown(element)));
     }
+    if (!defaults)
+        return;
+    for (const Declared& declaration : declaredHere.attributes)
+        if (declaration.defaultUnchecked && !names.contains(QByteArrayView(declaration.name)))
+            found(ctxt, XML_DTD_STANDALONE_DEFAULTED,
+                  QStringLiteral("standalone: attribute %1 on %2 defaulted from external "
+                                 "markup")
+                      .arg(shown(declaration.name), shown(element)));
 }
 
 bool ValidityConstraints::hasXmlnsXml(_xmlParserCtxt* ctxt) const {

@@ -54,7 +54,11 @@ private:
     struct Declared {
         QByteArray name;        // the attribute's name as declared
         int type = 0;           // the attribute type (xmlAttributeType)
-        bool external = false;  // declared in the external subset or an external entity
+        bool external = false;  // external markup: the external subset or a parameter entity
+        // The parser itself refuses, in a standalone document, a default taken from such a
+        // declaration only where it stands in the external subset and is no namespace
+        // declaration: the others are this check's.
+        bool defaultUnchecked = false;
     };
     // What the DTD declares of one element name.
     struct Element {
@@ -62,6 +66,7 @@ private:
         bool contentDeclared = false;
         std::vector<Declared> attributes;  // the first declaration of each
         bool externalTyped = false;        // some attribute declared externally is not CDATA
+        bool externalDefault = false;      // some attribute has defaultUnchecked
         bool nameValued = false;           // some attribute is ID, IDREF(S), ENTITY(IES), NOTATION
         // Where each name stands in `attributes`, once there are more than a few: a DTD may
         // declare thousands for one element, and each start tag looks up each of its own.
