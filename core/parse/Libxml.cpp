@@ -57,6 +57,29 @@ void AllowDeepDocuments() {
 #endif
 }
 
+namespace {
+// The first fields of libxml2's struct _xmlSchemaValidCtxt (xmlschemas.c), alike from 2.9.14 to
+// 2.15.
+struct SchemaValidatorHead {
+    int type;
+    void* errCtxt;
+    xmlSchemaValidityErrorFunc error;
+    xmlSchemaValidityWarningFunc warning;
+    xmlStructuredErrorFunc serror;
+    xmlSchemaPtr schema;
+    xmlDocPtr doc;
+    xmlParserInputBufferPtr input;
+    xmlCharEncoding enc;
+    xmlSAXHandlerPtr sax;
+    xmlParserCtxtPtr parserCtxt;
+};
+}  // namespace
+
+void AttachSchemaParser(xmlSchemaValidCtxtPtr validator, xmlParserCtxtPtr ctxt) {
+    if (validator != nullptr)
+        reinterpret_cast<SchemaValidatorHead*>(validator)->parserCtxt = ctxt;
+}
+
 void CollapseBuiltInValues() {
     static std::once_flag once;
     std::call_once(once, [] {

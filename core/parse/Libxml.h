@@ -24,6 +24,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
+#include <libxml/xmlschemas.h>
 #include <libxml/xmlversion.h>
 
 #include <cstddef>
@@ -49,6 +50,15 @@ int ParseOptions();
 int MaxElementDepth();
 // Once per process, before any parse: raises the depth limit where it is a global (2.9 to 2.12).
 void AllowDeepDocuments();
+
+// Tells the XML Schema validator `validator`, plugged into the parse of `ctxt` through
+// xmlSchemaSAXPlug, which parser feeds it (null: none). The plug leaves that unset, and the
+// validator then takes the line of each element from nowhere: an identity constraint that
+// fails (an xs:keyref without its key) is reported at the end of its scope, not at the element
+// it is about. It sets xmlSchemaValidCtxt::parserCtxt, a private field whose place is the same
+// in 2.9.14 and 2.15 (and which xmlSchemaValidateStream sets itself); test_xmlcheck's
+// schemaErrorReportAndOrder (the keyref's line) fails if it moves.
+void AttachSchemaParser(xmlSchemaValidCtxtPtr validator, xmlParserCtxtPtr ctxt);
 
 // Once per process, before any XML Schema is compiled: the built-in atomic types whose values
 // collapse their blanks (all but string, normalizedString and anySimpleType) are marked as

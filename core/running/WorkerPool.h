@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <pthread.h>
+#include <sys/resource.h>
 
 // The worker threads a run uses: `requested` when it is positive, else one per core.
 inline int WorkerThreadCount(int requested) {
@@ -25,23 +26,34 @@ inline int WorkerThreadCount(int requested) {
                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-// The stack of a worker thread. The validators recurse for each level of a document's nesting
-// (RELAX NG on an element it cannot check as it streams takes about 1.4 KB a level), and the
-// parser accepts 100,000 levels: far more than the 8 MB that threads get by default. Only the
-// pages a check touches are taken from memory; the check gives up before the end (see
+// The stack of each of `threads` worker threads. The validators recurse for each level of a
+// document's nesting (RELAX NG on an element it cannot check as it streams takes about 1.4 KB a
+// level), and the parser accepts 100,000 levels: far more than the 8 MB that threads get by
+// default. Only the pages a check touches are taken from memory, but the whole stack counts
+// against an address-space limit (RLIMIT_AS): there all stacks together take at most a
+// sixteenth of it. A check gives up before the end of its stack (see
 // ParserMemoryBudget::stackRanShort).
-constexpr std::size_t kWorkerStackBytes = std::size_t{256} << 20;
+inline std::size_t WorkerStackBytes(int threads) {
+    constexpr std::size_t kLargest = std::size_t{256} << 20;
+    constexpr std::size_t kLeast = std::size_t{8} << 20;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return kLargest;
+    const std::size_t share = static_cast<std::size_t>(limit.rlim_cur) /
+                              (16 * static_cast<std::size_t>(std::max(1, threads)));
+    return std::clamp(share, kLeast, kLargest);
+}
 
-// A thread that runs `body` on a stack of kWorkerStackBytes (or the system's default size where
-// so much cannot be had), joined when it goes.
+// A thread that runs `body` on a stack of `stackBytes` (or the system's default size where so
+// much cannot be had), joined when it goes.
 class WorkerThread {
 public:
-    explicit WorkerThread(std::function<void()> body)
+    WorkerThread(std::function<void()> body, std::size_t stackBytes)
         : body_(std::make_unique<std::function<void()>>(std::move(body))) {
         pthread_attr_t attributes;
         int failed = pthread_attr_init(&attributes);
         if (failed == 0) {
-            if (pthread_attr_setstacksize(&attributes, kWorkerStackBytes) == 0)
+            if (pthread_attr_setstacksize(&attributes, stackBytes) == 0)
                 failed = pthread_create(&thread_, &attributes, &WorkerThread::run, body_.get());
             else
                 failed = -1;
@@ -76,9 +88,10 @@ public:
         : job_(std::move(job)), afterJob_(std::move(afterJob)) {
         threads = WorkerThreadCount(threads);
         workers_.reserve(threads);
+        const std::size_t stack = WorkerStackBytes(threads);
         try {
             for (int i = 0; i < threads; ++i)
-                workers_.push_back(std::make_unique<WorkerThread>([this] { work(); }));
+                workers_.push_back(std::make_unique<WorkerThread>([this] { work(); }, stack));
         } catch (...) {
             stop();
             throw;

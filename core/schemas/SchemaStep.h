@@ -112,7 +112,9 @@ struct SchemaValidation::State {
         report.url = shown;
         const xmlParserInput* in = onTree ? nullptr : ctxt->input;
         report.line = line > 0 ? line : (in != nullptr ? in->line : 0);
-        if (in != nullptr) {
+        // An error about an earlier element (an identity constraint checked at the end of its
+        // scope) has its line only: the parser's place is elsewhere.
+        if (in != nullptr && (line <= 0 || line == in->line)) {
             report.linepos = ShownColumn(in->col);
             report.filepos = clamp32(xmlByteConsumed(ctxt));
             if (in->base != nullptr && in->cur != nullptr && in->end != nullptr &&
@@ -154,6 +156,7 @@ struct SchemaValidation::State {
         plug = xmlSchemaSAXPlug(xsdContext, &ctxt->sax, &ctxt->userData);
         if (plug == nullptr)
             throw std::bad_alloc();
+        libxml::AttachSchemaParser(xsdContext, ctxt);
     }
 
     void startRng() {
@@ -351,6 +354,7 @@ struct SchemaValidation::State {
     }
 
     ~State() {
+        libxml::AttachSchemaParser(xsdContext, nullptr);
         if (plug != nullptr) {
             xmlSchemaSAXUnplug(plug);
             // A parse that stopped inside elements leaves their identity-constraint matchers
