@@ -850,6 +850,29 @@ private slots:
         QVERIFY(!SchemaSet::compile(SchemaLanguage::RelaxNg,
                                     schemaFile("hostile/missing-include.rng"), &why));
         QVERIFY(why.reason.contains("no-such-grammar.rng"));
+        // libxml2 compares each alternative of a model group with every other one: a choice of
+        // tens of thousands takes minutes. Too large a group is refused, and a compile that runs
+        // past its time is stopped.
+        const auto flatChoice = [&](int count) {
+            QByteArray text =
+                "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'>"
+                "<xs:element name='r'><xs:complexType><xs:choice>";
+            for (int i = 0; i < count; ++i)
+                text += "<xs:element name='e" + QByteArray::number(i) + "'/>";
+            return env.write(QString("choice%1.xsd").arg(count),
+                             text + "</xs:choice></xs:complexType></xs:element></xs:schema>");
+        };
+        QVERIFY(!SchemaSet::compile(SchemaLanguage::XmlSchema,
+                                    flatChoice(SchemaSet::kMaxModelGroupParticles + 1), &why));
+        QVERIFY2(why.reason.contains("has a model group of more than 5000 particles"),
+                 qPrintable(why.reason));
+        QVERIFY(SchemaSet::compile(SchemaLanguage::XmlSchema, flatChoice(3000), &why));
+        SchemaSet::setCompileTimeLimit(std::chrono::milliseconds(1));
+        const bool stopped = !SchemaSet::compile(SchemaLanguage::XmlSchema, flatChoice(3000), &why);
+        SchemaSet::setCompileTimeLimit(std::chrono::milliseconds(0));
+        QVERIFY(stopped);
+        QVERIFY2(why.reason.contains("was stopped: it did not compile within 0.001 s"),
+                 qPrintable(why.reason));
         // Schemas that include each other are read once each, and compile.
         const auto loop =
             SchemaSet::compile(SchemaLanguage::XmlSchema, schemaFile("hostile/loop-a.xsd"), &why);

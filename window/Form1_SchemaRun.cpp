@@ -4,7 +4,12 @@
 
 #include "FileList.h"
 #include "Form1.h"
+#include "running/WorkerPool.h"
 #include "schemas/SchemaCheck.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -55,7 +60,29 @@ void Form1::StartCheckingAgainstSchema() {
                                         : SchemaLanguage::XmlSchema;
     SetWindowPointer(WindowPointer::Busy);
     ParseErrorReport why;
-    std::shared_ptr<const SchemaSet> schema = SchemaSet::compile(language, file, &why);
+    std::shared_ptr<const SchemaSet> schema;
+    {
+        // Compiled on a thread of its own (a large schema takes seconds): the window repaints
+        // and answers meanwhile, and takes no second run. The compile ends within its time
+        // limit; a window closed meanwhile waits for it before it goes.
+        checkRunActive_ = true;
+        std::atomic<bool> done{false};
+        WorkerThread compiler(
+            [&] {
+                try {
+                    schema = SchemaSet::compile(language, file, &why);
+                } catch (const std::exception& e) {
+                    why.reason = QString::fromUtf8(e.what());
+                }
+                done = true;
+            },
+            WorkerStackBytes(1));
+        while (!done.load() && PumpEvents())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        checkRunActive_ = false;
+    }
+    if (unloaded())
+        return;  // the window was closed: the program is ending
     SetWindowPointer(WindowPointer::Default);
     if (!schema) {
         platform().showMessage(

@@ -137,6 +137,8 @@ void* countedMalloc(std::size_t size) {
         budget->refuseForStack();
         return nullptr;
     }
+    if (!budget->inTime())
+        return nullptr;
     void* block = std::malloc(size);
     if (block != nullptr && !budget->take(sizeOf(block))) {
         std::free(block);
@@ -153,6 +155,8 @@ void* countedRealloc(void* block, std::size_t size) {
         budget->refuseForStack();
         return nullptr;
     }
+    if (!budget->inTime())
+        return nullptr;
     if (StartTagLimits* limits = StartTagLimits::of(budget->stoppedContext());
         limits != nullptr && !limits->mayGrow(block, size))
         return nullptr;  // the parse is stopped, and says why

@@ -12,6 +12,7 @@
 // once the shared bound would be passed, that budget's parse is stopped and its allocations
 // fail, so that workers checking together never take more than one file could.
 
+#include <chrono>
 #include <cstddef>
 
 struct _xmlParserCtxt;
@@ -65,6 +66,14 @@ public:
     // would overflow the stack. Refusing their allocations there makes them give up instead;
     // the parse is stopped.
     bool stackRanShort() const { return stackRanShort_; }
+    // From `deadline` on, every allocation is refused (and the parse stopped): a schema
+    // compiler that runs too long then gives up at its next allocation.
+    void refuseFrom(std::chrono::steady_clock::time_point deadline) {
+        deadline_ = deadline;
+        hasDeadline_ = true;
+    }
+    // True once an allocation was refused because the deadline had passed.
+    bool timedOut() const { return timedOut_; }
 
     // For the counting functions: the budget of the check running on this thread, or null.
     static ParserMemoryBudget* current();
@@ -80,6 +89,17 @@ public:
 
     // For the counting functions: an allocation refused for the stack (see stackRanShort).
     void refuseForStack();
+    // For the counting functions: false when the deadline has passed.
+    bool inTime() {
+        if (!hasDeadline_)
+            return true;
+        if (timedOut_ || std::chrono::steady_clock::now() >= deadline_) {
+            timedOut_ = true;
+            stop();
+            return false;
+        }
+        return true;
+    }
 
 private:
     bool takeBeyondCeiling(long long wanted);
@@ -93,5 +113,8 @@ private:
     bool exceeded_ = false;
     bool runExhausted_ = false;
     bool stackRanShort_ = false;
+    bool hasDeadline_ = false;
+    bool timedOut_ = false;
+    std::chrono::steady_clock::time_point deadline_{};
     _xmlParserCtxt* context_ = nullptr;
 };

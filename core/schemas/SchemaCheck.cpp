@@ -33,6 +33,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <map>
 #include <mutex>
@@ -107,6 +109,14 @@ constexpr int kMaxSchemaFiles = 10000;
 // The compiler's type tables are set up on first use and are not guarded: compilations run
 // one at a time.
 std::mutex gCompileLock;
+
+constexpr std::chrono::milliseconds kCompileTimeLimit{10000};
+std::atomic<long long> gCompileTimeLimit{0};  // milliseconds, 0: kCompileTimeLimit
+
+std::chrono::milliseconds compileTimeLimit() {
+    const long long chosen = gCompileTimeLimit.load();
+    return chosen > 0 ? std::chrono::milliseconds(chosen) : kCompileTimeLimit;
+}
 
 ParseErrorReport schemaError(int code, const QString& reason, const QString& url, int line = 0) {
     ParseErrorReport report;
@@ -192,6 +202,8 @@ private:
         xmlCtxtUseOptions(ctxt, libxml::ParseOptions());
         depth_ = 0;
         tooDeep_ = false;
+        largeGroup_ = false;
+        groups_.clear();
         ctxt_ = ctxt;
         // Its errors are the compiler's to report, with the compiler's words.
         XmlErrorCapture quiet;
@@ -200,6 +212,15 @@ private:
         const int line = ctxt->input != nullptr ? ctxt->input->line : 0;
         ctxt_ = nullptr;
         xmlFreeParserCtxt(ctxt);
+        if (largeGroup_) {
+            error = schemaError(XML_ERR_INTERNAL_ERROR,
+                                QStringLiteral("the schema \"%1\" has a model group of more "
+                                               "than %2 particles, the limit for a schema")
+                                    .arg(shown)
+                                    .arg(SchemaSet::kMaxModelGroupParticles),
+                                shown, largeGroupLine_);
+            return false;
+        }
         if (tooDeep_) {
             error = schemaError(XML_ERR_INTERNAL_ERROR,
                                 QStringLiteral("the schema \"%1\" nests elements more than %2 "
@@ -220,6 +241,25 @@ private:
             xmlStopParser(self->ctxt_);
             return;
         }
+        if (self->language_ == SchemaLanguage::XmlSchema) {
+            // Particles of the innermost choice, sequence or all (-1: not inside one).
+            const bool inXsd = same(uri, kXsdNamespace);
+            if (!self->groups_.empty() && self->groups_.back() >= 0 && inXsd &&
+                (same(localname, "element") || same(localname, "group") ||
+                 same(localname, "choice") || same(localname, "sequence") ||
+                 same(localname, "any")) &&
+                ++self->groups_.back() > SchemaSet::kMaxModelGroupParticles) {
+                self->largeGroup_ = true;
+                self->largeGroupLine_ =
+                    self->ctxt_->input != nullptr ? self->ctxt_->input->line : 0;
+                xmlStopParser(self->ctxt_);
+                return;
+            }
+            self->groups_.push_back(inXsd && (same(localname, "choice") ||
+                                              same(localname, "sequence") || same(localname, "all"))
+                                        ? 0
+                                        : -1);
+        }
         const char* wanted = nullptr;
         if (self->language_ == SchemaLanguage::XmlSchema && same(uri, kXsdNamespace) &&
             (same(localname, "include") || same(localname, "import") ||
@@ -238,7 +278,10 @@ private:
         }
     }
     static void onEnd(void* data, const xmlChar*, const xmlChar*, const xmlChar*) {
-        --static_cast<SchemaSurvey*>(data)->depth_;
+        auto* self = static_cast<SchemaSurvey*>(data);
+        --self->depth_;
+        if (!self->groups_.empty())
+            self->groups_.pop_back();
     }
 
     SchemaLanguage language_;
@@ -246,6 +289,9 @@ private:
     QList<QByteArray> references_;
     int depth_ = 0;
     bool tooDeep_ = false;
+    std::vector<int> groups_;
+    bool largeGroup_ = false;
+    int largeGroupLine_ = 0;
     xmlParserCtxtPtr ctxt_ = nullptr;
 };
 
@@ -268,6 +314,8 @@ CompiledPtr compileLocked(SchemaLanguage language, const QByteArray& address, co
     XmlErrorCapture capture;
     capture.keepNoContexts();  // the compiler frees each context it reads a schema with
     ParserMemoryBudget budget;
+    const std::chrono::milliseconds timeLimit = compileTimeLimit();
+    budget.refuseFrom(std::chrono::steady_clock::now() + timeLimit);
     SchemaSurvey survey(language);
     bool surveyed = true;
     if (wrapper.isEmpty()) {
@@ -296,6 +344,16 @@ CompiledPtr compileLocked(SchemaLanguage language, const QByteArray& address, co
             compiled->rng = xmlRelaxNGParse(parser);
             xmlRelaxNGFreeParserCtxt(parser);
         }
+    }
+    if (budget.timedOut()) {
+        compiled = std::make_shared<SchemaSet::Compiled>();
+        compiled->error = schemaError(
+            XML_ERR_INTERNAL_ERROR,
+            QStringLiteral("the schema \"%1\" was stopped: it did not compile within %2 s")
+                .arg(shown)
+                .arg(static_cast<double>(timeLimit.count()) / 1000.0),
+            shown);
+        return compiled;
     }
     if (budget.exceeded() ||
         (compiled->ok() && capture.hasError() && capture.report().errorCode == XML_ERR_NO_MEMORY)) {
@@ -358,6 +416,10 @@ std::shared_ptr<const SchemaSet> SchemaSet::compile(SchemaLanguage language, con
     std::shared_ptr<SchemaSet> set(new SchemaSet);
     set->compiled_ = std::move(compiled);
     return set;
+}
+
+void SchemaSet::setCompileTimeLimit(std::chrono::milliseconds limit) {
+    gCompileTimeLimit.store(limit.count());
 }
 
 std::shared_ptr<const SchemaSet> SchemaSet::documentHints() {

@@ -15,6 +15,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -33,11 +34,17 @@ public:
 
     // Compiles the schema in `file`. Null when it cannot be read or does not compile; `error`
     // then holds the first error (the file and line of the schema that holds it, its message).
+    // A compile that runs past the time limit (10 s) is stopped at its next allocation, and
+    // one model group may hold at most kMaxModelGroupParticles particles: libxml2 compares
+    // each alternative of a group with every other one.
     static std::shared_ptr<const SchemaSet> compile(SchemaLanguage language, const QString& file,
                                                     ParseErrorReport* error);
     // Each document is checked against the XML Schemas that it names; one that names none is
     // checked as without a schema.
     static std::shared_ptr<const SchemaSet> documentHints();
+    // The time a compile may take from now on (0: back to 10 s).
+    static void setCompileTimeLimit(std::chrono::milliseconds limit);
+    static constexpr int kMaxModelGroupParticles = 5000;
 
     bool usesHints() const { return hints_ != nullptr; }
     // The schema given to compile (null with hints).
