@@ -74,6 +74,22 @@ const Case kCases[] = {
      "<!ENTITY % d \"<!ATTLIST a q CDATA 'v' xmlns:p CDATA 'urn:p'>\">%d;]>\n"
      "<a q='v' xmlns:p='urn:p'/>\n",
      0, ""},
+    {"standalone, blanks in element content declared in a parameter entity",
+     "<?xml version='1.0' standalone='yes'?>\n<!DOCTYPE a [<!ENTITY % p '<!ELEMENT a (b*)>'>%p;"
+     "<!ELEMENT b EMPTY>]>\n<a>\n <b/>\n</a>\n",
+     532, "standalone: a declared in external markup contains white spaces"},
+    {"not standalone, blanks in element content declared in a parameter entity",
+     "<?xml version='1.0' standalone='no'?>\n<!DOCTYPE a [<!ENTITY % p '<!ELEMENT a (b*)>'>%p;"
+     "<!ELEMENT b EMPTY>]>\n<a>\n <b/>\n</a>\n",
+     0, ""},
+    {"standalone, a reference to an entity declared in a parameter entity",
+     "<?xml version='1.0' standalone='yes'?>\n<!DOCTYPE a [<!ELEMENT a (#PCDATA)>"
+     "<!ATTLIST a x CDATA #IMPLIED><!ENTITY % p \"<!ENTITY t 'v'>\">%p;]>\n<a x='&t;'/>\n",
+     103, "Entity(t) document marked standalone but requires external markup"},
+    {"an empty namespace name defaulted from the DTD",
+     internal("<!ELEMENT a (p:b)*><!ELEMENT p:b EMPTY><!ATTLIST a xmlns:p CDATA #FIXED ''>",
+              "<a><p:b/></a>"),
+     204, "xmlns:p: Empty XML namespace is not allowed"},
     {"not standalone, a default from a parameter entity",
      "<?xml version='1.0' standalone='no'?>\n<!DOCTYPE a [<!ELEMENT a EMPTY>"
      "<!ENTITY % d \"<!ATTLIST a q CDATA 'v'>\">%d;]>\n<a/>\n",

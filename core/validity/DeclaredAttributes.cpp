@@ -57,6 +57,7 @@ bool ValidityConstraints::Element::add(Declared declared) {
     const Declared& added = attributes.back();
     externalTyped |= added.external && added.type != XML_ATTRIBUTE_CDATA;
     externalDefault |= added.defaultUnchecked;
+    emptyNamespaceDefault |= added.emptyNamespace;
     nameValued |= isNameValued(added.type);
     return true;
 }

@@ -28,6 +28,7 @@ struct ValidityConstraints::Saved {
     getEntitySAXFunc getEntity = nullptr;
     attributeDeclSAXFunc attributeDecl = nullptr;
     elementDeclSAXFunc elementDecl = nullptr;
+    entityDeclSAXFunc entityDecl = nullptr;
 };
 
 struct ValidityHooks {
@@ -76,8 +77,7 @@ struct ValidityHooks {
                     for (int i = 0; i < attributes; ++i)
                         (i < attributes - defaulted ? written : used)
                             .append(qualified(values[5 * i + 1], values[5 * i]));
-                    hidden.emplace(
-                        unusedEntityDefaults(ctxt->myDoc, element->name, used, written));
+                    hidden.emplace(unusedEntityDefaults(ctxt->myDoc, element->name, used, written));
                 });
         }
         callStart(self, context, localname, prefix, uri, namespaces, declared, attributes,
@@ -85,7 +85,11 @@ struct ValidityHooks {
         hidden.reset();
         self->pipeline_.guard([&] {
             if (element != nullptr)
-                self->open_.push_back({element->element->contentType, element->name});
+                self->open_.push_back(
+                    {element->element->contentType, element->name,
+                     self->context_->standalone == 1 &&
+                         element->element->contentInParameterEntity &&
+                         element->element->contentType == XML_ELEMENT_TYPE_ELEMENT});
             else
                 self->open_.push_back({});
         });
@@ -121,6 +125,13 @@ struct ValidityHooks {
             isBlank(ch[0]) && ctxt != nullptr && ctxt->input != nullptr &&
             afterBlankReference(ctxt->input->base, ctxt->input->cur))
             self->found(ctxt, XML_DTD_CONTENT_MODEL, blankReferenceReason(self->open_.back()));
+        if (self != nullptr && !self->aside_ && !self->open_.empty() &&
+            self->open_.back().blanksRefused && len > 0 &&
+            std::all_of(ch, ch + len, [](xmlChar c) { return isBlank(c); }))
+            self->found(ctxt, XML_DTD_STANDALONE_WHITE_SPACE,
+                        QStringLiteral("standalone: %1 declared in external markup contains "
+                                       "white spaces nodes")
+                            .arg(shown(self->open_.back().name)));
         charactersSAXFunc next = self != nullptr ? self->saved_->characters : xmlSAX2Characters;
         if (next != nullptr)
             next(context, ch, len);
@@ -131,6 +142,15 @@ struct ValidityHooks {
         getEntitySAXFunc next = self != nullptr ? self->saved_->getEntity : xmlSAX2GetEntity;
         xmlEntityPtr entity = next != nullptr ? next(context, name) : nullptr;
         auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+        // A reference in the document (not in the DTD, not in an entity's text) of a standalone
+        // document to an entity that external markup declares.
+        if (self != nullptr && entity != nullptr && ctxt == self->context_ &&
+            ctxt->standalone == 1 && ctxt->inSubset == 0 && ctxt->inputNr == 1 &&
+            self->entitiesInParameterEntities_.contains(text(name)))
+            self->found(ctxt, XML_ERR_NOT_STANDALONE,
+                        QStringLiteral("Entity(%1) document marked standalone but requires "
+                                       "external markup")
+                            .arg(shown(text(name))));
         // A reference in content: not in the DTD, not in an attribute value.
         if (self == nullptr || entity == nullptr || self->open_.empty() || ctxt == nullptr ||
             !self->validating() ||
@@ -164,7 +184,9 @@ struct ValidityHooks {
                     attribute == "xmlns" || attribute.startsWith("xmlns:");
                 declared.add({attribute, type, external,
                               external && defaultValue != nullptr &&
-                                  (ctxt->inSubset != 2 || namespaceDeclaration)});
+                                  (ctxt->inSubset != 2 || namespaceDeclaration),
+                              attribute.startsWith("xmlns:") && defaultValue != nullptr &&
+                                  *defaultValue == 0});
             });
         }
         attributeDeclSAXFunc next =
@@ -185,12 +207,29 @@ struct ValidityHooks {
                 if (!declared.contentDeclared) {
                     declared.contentDeclared = true;
                     declared.contentType = type;
+                    auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+                    declared.contentInParameterEntity =
+                        inExternalMarkup(ctxt) && ctxt->inSubset != 2;
                 }
             });
         }
         elementDeclSAXFunc next = self != nullptr ? self->saved_->elementDecl : xmlSAX2ElementDecl;
         if (next != nullptr)
             next(context, name, type, content);
+    }
+
+    static void entityDecl(void* context, const xmlChar* name, int type, const xmlChar* publicId,
+                           const xmlChar* systemId, xmlChar* content) {
+        Self* self = Self::of(context);
+        auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+        if (self != nullptr && name != nullptr && ctxt != nullptr && ctxt->myDoc != nullptr &&
+            ctxt->inSubset == 1 && inExternalMarkup(ctxt) &&
+            type != XML_INTERNAL_PARAMETER_ENTITY && type != XML_EXTERNAL_PARAMETER_ENTITY &&
+            xmlGetDocEntity(ctxt->myDoc, name) == nullptr)
+            self->pipeline_.guard([&] { self->entitiesInParameterEntities_.insert(text(name)); });
+        entityDeclSAXFunc next = self != nullptr ? self->saved_->entityDecl : xmlSAX2EntityDecl;
+        if (next != nullptr)
+            next(context, name, type, publicId, systemId, content);
     }
 
     // An external markup declaration: one in the external subset or in the text of a parameter
@@ -224,6 +263,7 @@ ValidityConstraints::ValidityConstraints(ParsePipeline& pipeline)
         ChainHandler(sax->attributeDecl, &ValidityHooks::attributeDecl, xmlSAX2AttributeDecl);
     next.elementDecl =
         ChainHandler(sax->elementDecl, &ValidityHooks::elementDecl, xmlSAX2ElementDecl);
+    next.entityDecl = ChainHandler(sax->entityDecl, &ValidityHooks::entityDecl, xmlSAX2EntityDecl);
     pipeline_.validity = this;
 }
 
@@ -234,6 +274,7 @@ ValidityConstraints::~ValidityConstraints() {
     UnchainHandler(next.sax->getEntity, &ValidityHooks::getEntity, next.getEntity);
     UnchainHandler(next.sax->attributeDecl, &ValidityHooks::attributeDecl, next.attributeDecl);
     UnchainHandler(next.sax->elementDecl, &ValidityHooks::elementDecl, next.elementDecl);
+    UnchainHandler(next.sax->entityDecl, &ValidityHooks::entityDecl, next.entityDecl);
 }
 
 void ValidityConstraints::stepAsideFromContent() {
@@ -317,12 +358,13 @@ void ValidityConstraints::checkStartTag(_xmlParserCtxt* ctxt, const Known& known
     const bool standalone = context_->standalone == 1;
     const bool writtenValues = standalone && known.element->externalTyped;
     const bool defaults = standalone && known.element->externalDefault;
-    if (!writtenValues && !defaults && !hasXmlnsXml(ctxt))
+    const bool emptyNamespaces = known.element->emptyNamespaceDefault;
+    if (!writtenValues && !defaults && !emptyNamespaces && !hasXmlnsXml(ctxt))
         return;
     QList<QByteArrayView> names;
     WrittenAttributes written(ctxt->input);
     for (WrittenAttribute attribute; written.next(attribute);) {
-        if (defaults)
+        if (defaults || emptyNamespaces)
             names.append(attribute.name);
         const Declared* declaration = declaredHere.find(attribute.name);
         if (attribute.name == "xmlns:xml" && declaration == nullptr)
@@ -340,6 +382,12 @@ void ValidityConstraints::checkStartTag(_xmlParserCtxt* ctxt, const Known& known
                                  "external subset declaration")
                       .arg(shown(attribute.name.toByteArray()), shown(element)));
     }
+    for (const Declared& declaration : declaredHere.attributes)
+        if (declaration.emptyNamespace && !names.contains(QByteArrayView(declaration.name)))
+            found(ctxt, XML_NS_ERR_EMPTY,
+                  QStringLiteral("%1: Empty XML namespace is not allowed, and the DTD gives "
+                                 "it as the default")
+                      .arg(shown(declaration.name)));
     if (!defaults)
         return;
     for (const Declared& declaration : declaredHere.attributes)

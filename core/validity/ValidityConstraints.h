@@ -26,6 +26,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 
 #include <memory>
 #include <unordered_map>
@@ -59,15 +60,20 @@ private:
         // declaration only where it stands in the external subset and is no namespace
         // declaration: the others are this check's.
         bool defaultUnchecked = false;
+        bool emptyNamespace = false;  // a namespace declaration "xmlns:p" defaulted to ""
     };
     // What the DTD declares of one element name.
     struct Element {
         int contentType = 0;  // the declared content (xmlElementTypeVal), 0: none
         bool contentDeclared = false;
-        std::vector<Declared> attributes;  // the first declaration of each
-        bool externalTyped = false;        // some attribute declared externally is not CDATA
-        bool externalDefault = false;      // some attribute has defaultUnchecked
-        bool nameValued = false;           // some attribute is ID, IDREF(S), ENTITY(IES), NOTATION
+        std::vector<Declared> attributes;    // the first declaration of each
+        bool externalTyped = false;          // some attribute declared externally is not CDATA
+        bool externalDefault = false;        // some attribute has defaultUnchecked
+        bool emptyNamespaceDefault = false;  // some attribute has emptyNamespace
+        // Element content declared in a parameter entity of the internal subset (those of the
+        // external subset the validator checks itself).
+        bool contentInParameterEntity = false;
+        bool nameValued = false;  // some attribute is ID, IDREF(S), ENTITY(IES), NOTATION
         // Where each name stands in `attributes`, once there are more than a few: a DTD may
         // declare thousands for one element, and each start tag looks up each of its own.
         QHash<QByteArray, int> index;
@@ -88,6 +94,7 @@ private:
     struct Open {
         int contentType = 0;
         QByteArray name;
+        bool blanksRefused = false;  // standalone, and its element content is external markup
     };
     struct Saved;
 
@@ -120,6 +127,9 @@ private:
     std::unordered_map<const void*, Known> known_;  // by the address of the local name
     std::vector<Open> open_;
     bool rootSeen_ = false;
+    // General entities first declared in a parameter entity of the internal subset: external
+    // markup, which a standalone document may not refer to.
+    QSet<QByteArray> entitiesInParameterEntities_;
     bool aside_ = false;
     bool hasFinding_ = false;
     ParseErrorReport finding_;
