@@ -12,6 +12,7 @@
 #include "FileListModel.h"
 #include "Form1.h"
 #include "RepaintThrottle.h"
+#include "RunMark.h"
 #include "Widgets.h"
 #include "files/PathUtil.h"
 #include "parse/ParserMemory.h"
@@ -26,18 +27,6 @@
 #include <optional>
 
 namespace {
-
-// Marks a run as in progress for as long as it lives.
-class RunMark {
-public:
-    explicit RunMark(bool& flag) : flag_(flag) { flag_ = true; }
-    ~RunMark() { flag_ = false; }
-    RunMark(const RunMark&) = delete;
-    RunMark& operator=(const RunMark&) = delete;
-
-private:
-    bool& flag_;
-};
 
 // The workers of one run. When the run ends because the window was closed, they are handed to
 // the window instead of being waited for: the run returns at once, and a check still running

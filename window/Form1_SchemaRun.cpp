@@ -4,6 +4,7 @@
 
 #include "FileList.h"
 #include "Form1.h"
+#include "RunMark.h"
 #include "running/WorkerPool.h"
 #include "schemas/SchemaCheck.h"
 
@@ -65,7 +66,7 @@ void Form1::StartCheckingAgainstSchema() {
         // Compiled on a thread of its own (a large schema takes seconds): the window repaints
         // and answers meanwhile, and takes no second run. The compile ends within its time
         // limit; a window closed meanwhile waits for it before it goes.
-        checkRunActive_ = true;
+        const RunMark mark(checkRunActive_);
         std::atomic<bool> done{false};
         WorkerThread compiler(
             [&] {
@@ -79,7 +80,6 @@ void Form1::StartCheckingAgainstSchema() {
             WorkerStackBytes(1));
         while (!done.load() && PumpEvents())
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        checkRunActive_ = false;
     }
     if (unloaded())
         return;  // the window was closed: the program is ending

@@ -68,7 +68,8 @@ void AttachSchemaParser(xmlSchemaValidCtxtPtr validator, xmlParserCtxtPtr ctxt);
 // libxml2 2.9 reads the values of int, long, short, byte, their unsigned kin and the date and
 // time types as they stand, blanks and all, unless the type has a pattern or an enumeration:
 // "<n> 7 </n>" is no xs:int there. 2.15 skips the blanks itself, and the mark costs it
-// nothing but the collapse. tests/test_schemas.cpp (blanks around values) fails if it changes.
+// nothing but the collapse. test_xmlcheck's schemaVerdictsOfTheCaseSet (the measure cases,
+// blanks around values) fails if it changes.
 void CollapseBuiltInValues();
 
 // Routes the errors of `ctxt` (and of the contexts it makes for external entities) to

@@ -127,17 +127,23 @@ bool stackNearlyFull() {
     return limit != 0 && here < limit + kStackReserve;
 }
 
+// Whether `budget` refuses any allocation now: the stack is nearly used up, or its deadline
+// has passed.
+bool refusesAll(ParserMemoryBudget& budget) {
+    if (stackNearlyFull()) {
+        budget.refuseForStack();
+        return true;
+    }
+    return !budget.inTime();
+}
+
 // The counting functions. They call the C allocator, so memory that the parser allocated
 // before they were installed can still be freed through them.
 void* countedMalloc(std::size_t size) {
     ParserMemoryBudget* budget = tCurrent;
     if (budget == nullptr)
         return std::malloc(size);
-    if (stackNearlyFull()) {
-        budget->refuseForStack();
-        return nullptr;
-    }
-    if (!budget->inTime())
+    if (refusesAll(*budget))
         return nullptr;
     void* block = std::malloc(size);
     if (block != nullptr && !budget->take(sizeOf(block))) {
@@ -151,11 +157,7 @@ void* countedRealloc(void* block, std::size_t size) {
     ParserMemoryBudget* budget = tCurrent;
     if (budget == nullptr)
         return std::realloc(block, size);
-    if (stackNearlyFull()) {
-        budget->refuseForStack();
-        return nullptr;
-    }
-    if (!budget->inTime())
+    if (refusesAll(*budget))
         return nullptr;
     if (StartTagLimits* limits = StartTagLimits::of(budget->stoppedContext());
         limits != nullptr && !limits->mayGrow(block, size))

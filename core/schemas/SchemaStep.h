@@ -11,7 +11,6 @@
 #include <libxml/uri.h>
 #include <libxml/xmlerror.h>
 #include <libxml/xmlschemas.h>
-#include <libxml/xmlschemastypes.h>
 #include <sys/stat.h>
 #include <QFile>
 #include <QFileInfo>

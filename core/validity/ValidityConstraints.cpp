@@ -180,13 +180,12 @@ struct ValidityHooks {
                 // The first declaration of an attribute binds; later ones are ignored.
                 const bool external = inExternalMarkup(ctxt);
                 const QByteArray attribute = text(name);
-                const bool namespaceDeclaration =
-                    attribute == "xmlns" || attribute.startsWith("xmlns:");
+                const bool prefixDeclaration = attribute.startsWith("xmlns:");
+                const bool namespaceDeclaration = prefixDeclaration || attribute == "xmlns";
                 declared.add({attribute, type, external,
                               external && defaultValue != nullptr &&
                                   (ctxt->inSubset != 2 || namespaceDeclaration),
-                              attribute.startsWith("xmlns:") && defaultValue != nullptr &&
-                                  *defaultValue == 0});
+                              prefixDeclaration && defaultValue != nullptr && *defaultValue == 0});
             });
         }
         attributeDeclSAXFunc next =
