@@ -6,7 +6,7 @@ namespace {
 
 // Greedy matching with one backtrack point (the last "*"): linear in practice, and never
 // worse than the product of the two lengths, whatever the pattern.
-bool matchFolded(QStringView name, QStringView pattern) {
+bool matchExactly(QStringView name, QStringView pattern) {
     qsizetype n = 0;
     qsizetype p = 0;
     qsizetype starP = -1;
@@ -36,5 +36,9 @@ bool matchFolded(QStringView name, QStringView pattern) {
 bool MatchesWildcard(QStringView name, QStringView pattern) {
     if (pattern == QLatin1String("*.*"))
         return true;
-    return matchFolded(name.toString().toCaseFolded(), pattern.toString().toCaseFolded());
+    return matchExactly(name.toString().toCaseFolded(), pattern.toString().toCaseFolded());
+}
+
+bool MatchesWildcardExactly(QStringView name, QStringView pattern) {
+    return matchExactly(name, pattern);
 }

@@ -7,3 +7,7 @@
 // True when `name` matches `pattern`. The pattern "*.*" matches every name, one without a dot
 // included.
 bool MatchesWildcard(QStringView name, QStringView pattern);
+
+// The same with case counting and no special "*.*": as paths of a project's patterns are
+// compared.
+bool MatchesWildcardExactly(QStringView name, QStringView pattern);

@@ -2,6 +2,7 @@
 // files and the system XML catalog only, never the network, regular files only. The catalogs
 // themselves are read from local regular files only as well.
 
+#include "files/PathUtil.h"
 #include "parse/ExternalInput.h"
 #include "parse/InputFile.h"
 #include "parse/Libxml.h"
@@ -232,6 +233,36 @@ void InitXmlChecking() {
         xmlParserInputBufferCreateFilenameDefault(openCatalogSafely);
         xmlThrDefParserInputBufferCreateFilenameDefault(openCatalogSafely);
     });
+}
+
+QString AddXmlCatalog(const QString& path) {
+    InitXmlChecking();
+    static std::mutex lock;
+    static std::set<QString> added;
+    const std::lock_guard<std::mutex> hold(lock);
+    if (added.count(path) != 0)
+        return {};
+    // libxml2 reads a catalog only when it is first consulted, in the middle of a check, and
+    // skips one that does not parse: it is parsed here first, alone, DTD unread.
+    const std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)> ctxt(xmlNewParserCtxt(),
+                                                                            &xmlFreeParserCtxt);
+    if (!ctxt)
+        throw std::bad_alloc();
+    const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(
+        xmlCtxtReadFile(ctxt.get(), PathBytes(path).constData(), nullptr,
+                        XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
+        &xmlFreeDoc);
+    if (!doc || ctxt->wellFormed == 0) {
+        const xmlError* error = xmlCtxtGetLastError(ctxt.get());
+        if (error == nullptr || error->message == nullptr)
+            return QStringLiteral("it is not a well-formed XML document");
+        return QStringLiteral("%1: %2")
+            .arg(error->line)
+            .arg(QString::fromUtf8(error->message).trimmed());
+    }
+    added.insert(path);
+    xmlLoadCatalog(PathBytes(path).constData());
+    return {};
 }
 
 void SetXmlCheckWarningHandler(XmlCheckWarningHandler handler) {
