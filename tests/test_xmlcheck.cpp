@@ -919,6 +919,21 @@ private slots:
         QTest::newRow("missing") << "missing.xml" << false
                                  << "\"missing-note.xsd\" that the document names: it could not "
                                     "be loaded offline (No such file or directory)";
+        // xml-model instructions of the prolog: RELAX NG and XML Schema, the latter joined to
+        // the xsi hints by its target namespace; other languages, the compact syntax, malformed
+        // instructions and those inside the root element are not schemas to check.
+        QTest::newRow("xml-model RELAX NG") << "model-rng.xml" << true << "";
+        QTest::newRow("xml-model RELAX NG, invalid")
+            << "model-rng-invalid.xml" << false << "card has extra content: age";
+        QTest::newRow("xml-model XML Schema and xsi") << "model-xsd.xml" << true << "";
+        QTest::newRow("xml-model XML Schema and xsi, invalid")
+            << "model-xsd-invalid.xml" << false << "{urn:example:person}middle";
+        QTest::newRow("xml-model not for this check") << "model-ignored.xml" << true << "";
+        QTest::newRow("xml-model remote")
+            << "model-remote.xml" << false
+            << "failed to load the schema \"http://example.org/x.rng\" that the document names: "
+               "it could not be loaded offline (the XML catalog has no local copy of it, and "
+               "nothing is loaded from the network)";
     }
     void documentsOwnSchemas() {
         QFETCH(QString, file);
@@ -928,8 +943,101 @@ private slots:
         const CheckResult result = checkFile(schemaFile("hints/" + file));
         QVERIFY2(result.loaded == valid, qPrintable(result.error.reason));
         QVERIFY2(result.error.reason.contains(reason), qPrintable(result.error.reason));
+        // At the root element or the instruction that names the schema.
         if (reason.contains("offline"))
-            QCOMPARE(result.error.line, 3);  // at the root element that names the schema
+            QCOMPARE(result.error.line, 3);
+    }
+
+    // A RELAX NG schema named by the document reads its tree from the root element on: the
+    // check keeps all of it, however often the finished parts of other documents are freed.
+    void documentsOwnRelaxNgOnTheWholeTree() {
+        SchemaForThisThread use(SchemaSet::documentHints());
+        freeSubtrees(true, 1);
+        const auto book = [&](const QByteArray& lastAge) {
+            QByteArray text = "<?xml-model href='" + QFile::encodeName(schemaFile("address.rng")) +
+                              "' schematypens='http://relaxng.org/ns/structure/1.0'?>\n"
+                              "<addressBook>\n";
+            for (int i = 0; i < 3000; ++i)
+                text += "<card id='c" + QByteArray::number(i) +
+                        "'><email>a@example.org</email><name>A</name><age>" +
+                        (i == 2999 ? lastAge : "1") + "</age></card>\n";
+            return text + "</addressBook>\n";
+        };
+        const CheckResult valid = checkBytes(book("7"), env.path("book.xml"));
+        const CheckResult invalid = checkBytes(book("seven"), env.path("book.xml"));
+        freeSubtrees(true);
+        QVERIFY2(valid.loaded, qPrintable(valid.error.reason));
+        QVERIFY(!invalid.loaded);
+        QCOMPARE(invalid.error.line, 3002);
+        QVERIFY2(invalid.error.reason.contains("card has extra content: age"),
+                 qPrintable(invalid.error.reason));
+    }
+
+    // One XML Schema of several documents, as several hints of a document would give: each
+    // namespace's documents (two of one namespace, too) take part.
+    void schemaOfSeveralDocuments() {
+        ParseErrorReport why;
+        const auto set =
+            SchemaSet::compile(SchemaLanguage::XmlSchema,
+                               {schemaFile("order.xsd"), schemaFile("person-ns.xsd")}, &why);
+        QVERIFY2(set, qPrintable(SchemaErrorText(why)));
+        {
+            SchemaForThisThread use(set);
+            const QByteArray order =
+                "<order xmlns='urn:example:order' xmlns:p='urn:example:person'><id>1</id>"
+                "<customer>ABC-1234</customer><item sku='AB1'/><card>x</card>"
+                "<p:person><p:first>Ada</p:first>%1</p:person></order>";
+            QVERIFY(checkBytes(QByteArray(order).replace("%1", ""), env.path("o1.xml")).loaded);
+            const CheckResult invalid =
+                checkBytes(QByteArray(order).replace("%1", "<p:middle/>"), env.path("o2.xml"));
+            QVERIFY(!invalid.loaded);
+            QVERIFY(invalid.error.reason.contains("{urn:example:person}middle"));
+        }
+        // Two documents of one namespace, one using the other's type, beside one without.
+        const QString element = env.write(
+            "element.xsd",
+            "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:x' "
+            "xmlns:x='urn:x'><xs:element name='r' type='x:t'/></xs:schema>");
+        const QString type = env.write(
+            "type.xsd",
+            "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:x'>"
+            "<xs:simpleType name='t'><xs:restriction base='xs:int'/></xs:simpleType>"
+            "</xs:schema>");
+        const QString plain = env.write("plain.xsd",
+                                        "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'>"
+                                        "<xs:element name='p' type='xs:int'/></xs:schema>");
+        const auto joined =
+            SchemaSet::compile(SchemaLanguage::XmlSchema, {element, type, plain}, &why);
+        QVERIFY2(joined, qPrintable(SchemaErrorText(why)));
+        {
+            SchemaForThisThread use(joined);
+            QVERIFY(checkBytes("<r xmlns='urn:x'>5</r>", env.path("x1.xml")).loaded);
+            QVERIFY(!checkBytes("<r xmlns='urn:x'>five</r>", env.path("x2.xml")).loaded);
+            QVERIFY(checkBytes("<p>5</p>", env.path("x3.xml")).loaded);
+        }
+        // Errors name the document they are in, the file that cannot be read, or what cannot
+        // be joined.
+        QVERIFY(!SchemaSet::compile(SchemaLanguage::XmlSchema,
+                                    {schemaFile("order.xsd"), schemaFile("broken.xsd")}, &why));
+        QVERIFY2(SchemaErrorText(why).startsWith(schemaFile("broken.xsd") + ":3: "),
+                 qPrintable(SchemaErrorText(why)));
+        QVERIFY(!SchemaSet::compile(SchemaLanguage::XmlSchema,
+                                    {schemaFile("order.xsd"), env.path("none.xsd")}, &why));
+        QVERIFY2(SchemaErrorText(why).startsWith(env.path("none.xsd") +
+                                                 ": failed to load the "
+                                                 "schema \"" +
+                                                 env.path("none.xsd") + "\""),
+                 qPrintable(SchemaErrorText(why)));
+        const QString plain2 =
+            env.write("plain2.xsd", "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'/>");
+        QVERIFY(
+            !SchemaSet::compile(SchemaLanguage::XmlSchema, {element, type, plain, plain2}, &why));
+        QVERIFY2(why.reason.contains("have the same target namespace \"urn:x\""),
+                 qPrintable(why.reason));
+        QVERIFY(!SchemaSet::compile(SchemaLanguage::RelaxNg,
+                                    {schemaFile("address.rng"), schemaFile("note.rng")}, &why));
+        QCOMPARE(SchemaErrorText(why),
+                 schemaFile("address.rng") + ": a RELAX NG schema is one document; 2 were given");
     }
 
     void documentsOwnSchemaThroughTheCatalog() {

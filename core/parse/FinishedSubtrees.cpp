@@ -321,7 +321,7 @@ void FinishedSubtrees::text(_xmlParserCtxt* ctxt, const xmlChar* chars, int leng
 
 void FinishedSubtrees::endElement(_xmlParserCtxt* ctxt, const xmlChar* localname,
                                   const xmlChar* prefix, const xmlChar* uri) {
-    if (ctxt != context_ || libxml::InEntityText(ctxt)) {
+    if (ctxt != context_ || keepAll_ || libxml::InEntityText(ctxt)) {
         next_->endElementNs(ctxt, localname, prefix, uri);
         return;
     }

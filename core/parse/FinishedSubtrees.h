@@ -46,6 +46,12 @@ public:
     // From now on every element is built (the document declared a DOCTYPE, which comes before
     // its first element).
     void buildTree() { treeless_ = false; }
+    // From now on every element is built and nothing is freed: a check that reads the whole
+    // tree starts here (call it before the root element is built, while nothing was freed).
+    void keepWholeTree() {
+        treeless_ = false;
+        keepAll_ = true;
+    }
 
     // For the handlers.
     void endElement(_xmlParserCtxt* context, const unsigned char* localname,
@@ -90,6 +96,7 @@ private:
     _xmlParserCtxt* context_;
     std::unique_ptr<Next> next_;
     bool treeless_ = true;
+    bool keepAll_ = false;
     std::vector<Unbuilt> unbuilt_;  // the open elements that are not built, outermost first
     enum class Run { None, Text, Cdata };
     Run run_ = Run::None;  // the kind of the text node the builder would be adding to

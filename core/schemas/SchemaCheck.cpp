@@ -303,9 +303,11 @@ using CompiledPtr = std::shared_ptr<SchemaSet::Compiled>;
 
 // Compiles the schema at `address` (shown as `shown`), or the XML Schema text `wrapper` that
 // imports others when it is not empty. Call with gCompileLock held.
+// `wrapped` holds the address of each schema document the wrapper names, and the name its
+// errors are shown by (empty: the address as the compiler has it).
 CompiledPtr compileLocked(SchemaLanguage language, const QByteArray& address, const QString& shown,
                           const QByteArray& wrapper = QByteArray(),
-                          const QList<QByteArray>& wrapped = {}) {
+                          const std::vector<std::pair<QByteArray, QString>>& wrapped = {}) {
     auto compiled = std::make_shared<SchemaSet::Compiled>();
     compiled->language = language;
     libxml::CollapseBuiltInValues();
@@ -321,14 +323,17 @@ CompiledPtr compileLocked(SchemaLanguage language, const QByteArray& address, co
     if (wrapper.isEmpty()) {
         surveyed = survey.survey(address, compiled->error);
     } else {
-        for (const QByteArray& one : wrapped)
+        for (const auto& one : wrapped)
             if (surveyed)
-                surveyed = survey.survey(one, compiled->error);
+                surveyed = survey.survey(one.first, compiled->error);
     }
     if (!surveyed)
         return compiled;
     if (!address.isEmpty())
         capture.nameUrl(address, shown);
+    for (const auto& [one, name] : wrapped)
+        if (!name.isEmpty())
+            capture.nameUrl(one, name);
     if (language == SchemaLanguage::XmlSchema) {
         xmlSchemaParserCtxtPtr parser =
             wrapper.isEmpty()
@@ -391,10 +396,127 @@ CompiledPtr compileLocked(SchemaLanguage language, const QByteArray& address, co
     return compiled;
 }
 
+// The targetNamespace of the schema document at `address`, read from its root element; empty
+// when it has none. False when the document cannot be opened.
+bool readTargetNamespace(const QByteArray& address, QByteArray& space) {
+    space.clear();
+    const QString file = localFile(throughCatalog(address));
+    InputFile input;
+    if (file.isEmpty() || !input.open(PathBytes(file)))
+        return false;
+    struct Root {
+        QByteArray* space;
+        xmlParserCtxtPtr ctxt = nullptr;
+    } root{&space};
+    xmlSAXHandler sax{};
+    sax.initialized = XML_SAX2_MAGIC;
+    sax.startElementNs = [](void* data, const xmlChar*, const xmlChar*, const xmlChar*, int,
+                            const xmlChar**, int attributeCount, int, const xmlChar** attributes) {
+        auto* self = static_cast<Root*>(data);
+        for (int i = 0; i < attributeCount; ++i) {
+            const xmlChar** a = attributes + 5 * i;
+            if (a[2] == nullptr && same(a[0], "targetNamespace"))
+                *self->space = QByteArray(chars(a[3]), static_cast<qsizetype>(a[4] - a[3]));
+        }
+        xmlStopParser(self->ctxt);
+    };
+    xmlParserCtxtPtr ctxt =
+        xmlCreateIOParserCtxt(&sax, &root, ReadInputFile, nullptr, static_cast<ByteSource*>(&input),
+                              XML_CHAR_ENCODING_NONE);
+    if (ctxt == nullptr)
+        throw std::bad_alloc();
+    xmlCtxtUseOptions(ctxt, libxml::ParseOptions());
+    root.ctxt = ctxt;
+    // A document that does not parse is the compiler's to report.
+    XmlErrorCapture quiet;
+    quiet.keepNoContexts();
+    xmlParseDocument(ctxt);
+    xmlFreeParserCtxt(ctxt);
+    return true;
+}
+
+// One XML Schema made of several schema documents, given as (targetNamespace, address) pairs:
+// a schema document that includes the documents of its own namespace and imports the others,
+// as a document's several schemaLocation hints are taken together. A namespace is imported
+// once (the compiler skips a second import of it), so the documents of one namespace, at most,
+// may be several: they are included by a wrapper of that namespace. Empty, with `error` set,
+// when two namespaces have several documents each.
+QByteArray schemaWrapper(const std::vector<std::pair<QByteArray, QByteArray>>& documents,
+                         const std::vector<QString>& shown, ParseErrorReport& error) {
+    std::map<QByteArray, std::vector<std::size_t>> byNamespace;
+    for (std::size_t i = 0; i < documents.size(); ++i)
+        byNamespace[documents[i].first].push_back(i);
+    const QByteArray* own = nullptr;  // the namespace that has several documents
+    for (const auto& [space, indexes] : byNamespace) {
+        if (indexes.size() < 2)
+            continue;
+        if (own == nullptr) {
+            own = &space;
+            continue;
+        }
+        const auto name = [&](std::size_t i) {
+            return i < shown.size() ? shown[i] : shownAddress(documents[i].second);
+        };
+        const std::vector<std::size_t>& first = byNamespace[*own];
+        error = schemaError(
+            XML_SCHEMAP_SRC_IMPORT,
+            QStringLiteral("\"%1\" and \"%2\" have the same target namespace \"%3\", and "
+                           "\"%4\" and \"%5\" have the same target namespace \"%6\": the "
+                           "documents of one namespace at most can be joined into one schema")
+                .arg(name(first[0]), name(first[1]), QString::fromUtf8(*own), name(indexes[0]),
+                     name(indexes[1]), QString::fromUtf8(space)),
+            name(indexes[1]));
+        return {};
+    }
+    const bool ownNamespace = own != nullptr && !own->isEmpty();
+    QByteArray wrapper = QByteArrayLiteral("<xs:schema xmlns:xs=\"") + kXsdNamespace + "\"";
+    const auto escaped = [](const QByteArray& text) {
+        const XmlString done(xmlEncodeSpecialChars(nullptr, xml(text.constData())));
+        if (!done)
+            throw std::bad_alloc();
+        return QByteArray(chars(done.get()));
+    };
+    if (ownNamespace)
+        wrapper += " targetNamespace=\"" + escaped(*own) + "\"";
+    wrapper += ">\n";
+    for (const auto& [space, address] : documents) {
+        // Without a namespace of its own, the wrapper includes the documents without one.
+        if (space == (ownNamespace ? *own : QByteArray()))
+            wrapper += "<xs:include schemaLocation=\"" + escaped(address) + "\"/>\n";
+        else if (space.isEmpty())
+            wrapper += "<xs:import schemaLocation=\"" + escaped(address) + "\"/>\n";
+        else
+            wrapper += "<xs:import namespace=\"" + escaped(space) + "\" schemaLocation=\"" +
+                       escaped(address) + "\"/>\n";
+    }
+    wrapper += "</xs:schema>\n";
+    return wrapper;
+}
+
+// The schema made of `documents` (see schemaWrapper). Call with gCompileLock held.
+CompiledPtr compileWrappedLocked(const std::vector<std::pair<QByteArray, QByteArray>>& documents,
+                                 const std::vector<QString>& shown) {
+    auto failed = std::make_shared<SchemaSet::Compiled>();
+    const QByteArray wrapper = schemaWrapper(documents, shown, failed->error);
+    if (wrapper.isEmpty())
+        return failed;
+    std::vector<std::pair<QByteArray, QString>> wrapped;
+    for (std::size_t i = 0; i < documents.size(); ++i)
+        wrapped.emplace_back(documents[i].second, i < shown.size() ? shown[i] : QString());
+    QStringList names;
+    for (const auto& [address, name] : wrapped)
+        names.append(name.isEmpty() ? shownAddress(address) : name);
+    return compileLocked(SchemaLanguage::XmlSchema, QByteArray(), names.join(QStringLiteral(", ")),
+                         wrapper, wrapped);
+}
+
 }  // namespace
 
 struct SchemaSet::Hints {
     mutable std::map<QByteArray, std::shared_ptr<const Compiled>> compiled;
+    mutable std::map<QByteArray, std::shared_ptr<const Compiled>> relaxNg;
+    mutable std::mutex namespacesLock;
+    mutable std::map<QByteArray, QByteArray> namespaces;
 };
 
 SchemaSet::SchemaSet() = default;
@@ -402,11 +524,51 @@ SchemaSet::~SchemaSet() = default;
 
 std::shared_ptr<const SchemaSet> SchemaSet::compile(SchemaLanguage language, const QString& file,
                                                     ParseErrorReport* error) {
+    return compile(language, QStringList{file}, error);
+}
+
+std::shared_ptr<const SchemaSet> SchemaSet::compile(SchemaLanguage language,
+                                                    const QStringList& files,
+                                                    ParseErrorReport* error) {
     InitXmlChecking();
     CompiledPtr compiled;
-    {
+    if (files.isEmpty()) {
+        compiled = std::make_shared<Compiled>();
+        compiled->error =
+            schemaError(XML_IO_LOAD_ERROR, QStringLiteral("no schema document was given"), {});
+    } else if (language == SchemaLanguage::RelaxNg && files.size() > 1) {
+        compiled = std::make_shared<Compiled>();
+        compiled->error = schemaError(
+            XML_IO_LOAD_ERROR,
+            QStringLiteral("a RELAX NG schema is one document; %1 were given").arg(files.size()),
+            files.front());
+    } else if (files.size() == 1) {
         const std::lock_guard<std::mutex> hold(gCompileLock);
-        compiled = compileLocked(language, fileUrl(file), file);
+        compiled = compileLocked(language, fileUrl(files.front()), files.front());
+    } else {
+        // Each document's namespace first: the wrapper imports or includes it by that.
+        std::vector<std::pair<QByteArray, QByteArray>> documents;
+        std::vector<QString> shown;
+        for (const QString& file : files) {
+            const QByteArray address = fileUrl(file);
+            QByteArray space;
+            const QString why = whyNotAvailable(address);
+            if (!why.isEmpty() || !readTargetNamespace(address, space)) {
+                compiled = std::make_shared<Compiled>();
+                compiled->error = schemaError(
+                    XML_IO_LOAD_ERROR,
+                    QStringLiteral("failed to load the schema \"%1\": %2")
+                        .arg(file, why.isEmpty() ? QStringLiteral("it cannot be read") : why),
+                    file);
+                break;
+            }
+            documents.emplace_back(space, address);
+            shown.push_back(file);
+        }
+        if (!compiled) {
+            const std::lock_guard<std::mutex> hold(gCompileLock);
+            compiled = compileWrappedLocked(documents, shown);
+        }
     }
     if (!compiled->ok()) {
         if (error != nullptr)
@@ -445,24 +607,29 @@ std::shared_ptr<const SchemaSet::Compiled> SchemaSet::forLocations(
     }
     // Several: one schema that imports each namespace's schema (and includes the one without
     // a namespace).
-    QByteArray wrapper = QByteArrayLiteral("<xs:schema xmlns:xs=\"") + kXsdNamespace + "\">\n";
-    QList<QByteArray> addresses;
-    for (const auto& [ns, address] : locations) {
-        const XmlString escapedNs(xmlEncodeSpecialChars(nullptr, xml(ns.constData())));
-        const XmlString escapedAddress(xmlEncodeSpecialChars(nullptr, xml(address.constData())));
-        if (!escapedNs || !escapedAddress)
-            throw std::bad_alloc();
-        if (ns.isEmpty())
-            wrapper += QByteArrayLiteral("<xs:include schemaLocation=\"") +
-                       chars(escapedAddress.get()) + "\"/>\n";
-        else
-            wrapper += QByteArrayLiteral("<xs:import namespace=\"") + chars(escapedNs.get()) +
-                       "\" schemaLocation=\"" + chars(escapedAddress.get()) + "\"/>\n";
-        addresses.append(address);
-    }
-    wrapper += "</xs:schema>\n";
-    slot = compileLocked(SchemaLanguage::XmlSchema, QByteArray(), QString(), wrapper, addresses);
+    slot = compileWrappedLocked(locations, {});
     return slot;
+}
+
+std::shared_ptr<const SchemaSet::Compiled> SchemaSet::forRelaxNg(const QByteArray& address) const {
+    const std::lock_guard<std::mutex> hold(gCompileLock);
+    auto& slot = hints_->relaxNg[address];
+    if (!slot)
+        slot = compileLocked(SchemaLanguage::RelaxNg, address, shownAddress(address));
+    return slot;
+}
+
+QByteArray SchemaSet::targetNamespaceOf(const QByteArray& address) const {
+    {
+        const std::lock_guard<std::mutex> hold(hints_->namespacesLock);
+        const auto known = hints_->namespaces.find(address);
+        if (known != hints_->namespaces.end())
+            return known->second;
+    }
+    QByteArray space;
+    readTargetNamespace(address, space);
+    const std::lock_guard<std::mutex> hold(hints_->namespacesLock);
+    return hints_->namespaces.emplace(address, space).first->second;
 }
 
 QString SchemaErrorText(const ParseErrorReport& error) {

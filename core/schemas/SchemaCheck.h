@@ -14,6 +14,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <memory>
@@ -39,8 +40,17 @@ public:
     // each alternative of a group with every other one.
     static std::shared_ptr<const SchemaSet> compile(SchemaLanguage language, const QString& file,
                                                     ParseErrorReport* error);
-    // Each document is checked against the XML Schemas that it names; one that names none is
-    // checked as without a schema.
+    // The same for one schema made of several documents: for an XML Schema, each document
+    // takes part as a document's several schemaLocation hints would (one with no
+    // targetNamespace is included, the others imported with their namespace). A RELAX NG
+    // schema is one document.
+    static std::shared_ptr<const SchemaSet> compile(SchemaLanguage language,
+                                                    const QStringList& files,
+                                                    ParseErrorReport* error);
+    // Each document is checked against the schemas that it names: the XML Schemas of its
+    // root element's xsi:schemaLocation and xsi:noNamespaceSchemaLocation, and the XML Schemas
+    // and RELAX NG schemas of the xml-model processing instructions before its root element.
+    // One that names none is checked as without a schema.
     static std::shared_ptr<const SchemaSet> documentHints();
     // The time a compile may take from now on (0: back to 10 s).
     static void setCompileTimeLimit(std::chrono::milliseconds limit);
@@ -53,6 +63,12 @@ public:
     // pairs resolved to addresses), compiled on first use and then shared. Thread-safe.
     std::shared_ptr<const Compiled> forLocations(
         const std::vector<std::pair<QByteArray, QByteArray>>& locations) const;
+    // With hints: the RELAX NG schema at `address`, compiled on first use and then shared.
+    // Thread-safe.
+    std::shared_ptr<const Compiled> forRelaxNg(const QByteArray& address) const;
+    // With hints: the targetNamespace of the XML Schema document at `address` (empty when it
+    // has none or cannot be read: its compile then tells why), read once. Thread-safe.
+    QByteArray targetNamespaceOf(const QByteArray& address) const;
 
 private:
     SchemaSet();

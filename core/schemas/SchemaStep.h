@@ -21,6 +21,7 @@
 #include <map>
 #include <mutex>
 #include "files/PathUtil.h"
+#include "parse/FinishedSubtrees.h"
 #include "parse/InputFile.h"
 #include "parse/Libxml.h"
 #include "parse/ParsePipeline.h"
@@ -38,8 +39,21 @@ struct SchemaValidation::State {
     QByteArray documentUrl;
     QString shown;
     const SchemaSet* set = nullptr;
-    std::shared_ptr<const SchemaSet::Compiled> compiled;
+    std::shared_ptr<const SchemaSet::Compiled> compiled;  // the XML Schema, or the one schema
+    std::shared_ptr<const SchemaSet::Compiled> relaxNg;   // the RELAX NG schema
     bool rootSeen = false;
+
+    // With hints: the schemas that the xml-model processing instructions before the root
+    // element name (their addresses, after the catalog), and whether one of them could not
+    // be had (no schema is checked then: the document names what it is to be checked with).
+    struct Model {
+        QByteArray address;
+        bool relaxNg = false;
+    };
+    std::vector<Model> models;
+    bool modelRefused = false;
+    processingInstructionSAXFunc nextInstruction = nullptr;
+    bool instructionHooked = false;
 
     // The handlers found in the parser's handler when the step was set up.
     startElementNsSAX2Func nextStart = nullptr;
@@ -55,6 +69,7 @@ struct SchemaValidation::State {
 
     // RELAX NG.
     xmlRelaxNGValidCtxtPtr rngContext = nullptr;
+    bool rngHooked = false;            // the handlers below are the step's
     xmlNodePtr rngFullNode = nullptr;  // the element checked whole, while inside it
     QByteArray text;                   // text of the current element not yet handed over
     bool rngFailed = false;
@@ -74,6 +89,9 @@ struct SchemaValidation::State {
     bool installed = false;
     // Installs the handlers of the step and, for an XML Schema, the validator's plug.
     void install();
+    // Installs the handlers RELAX NG needs and starts its validation (when the document
+    // starts, or at the root element when the document names the schema).
+    void installRelaxNg();
 
     static void onStartDocument(void* context) {
         State* state = of(context);
@@ -159,14 +177,33 @@ struct SchemaValidation::State {
     }
 
     void startRng() {
-        rngContext = xmlRelaxNGNewValidCtxt(compiled->rng);
+        rngContext = xmlRelaxNGNewValidCtxt(relaxNg->rng);
         if (rngContext == nullptr)
             throw std::bad_alloc();
         xmlRelaxNGSetValidStructuredErrors(rngContext, &State::onError, this);
     }
 
-    // Starts the schema that the root element names, when checking by the documents' hints.
+    // Starts the schemas that the document names, when checking by the documents' hints, at
+    // its root element.
     void startFromHints(int attributeCount, const xmlChar** attributes);
+    // An xml-model processing instruction before the root element: its schema, when it is
+    // one of this step's languages.
+    void takeModel(const xmlChar* data);
+
+    static void onInstruction(void* context, const xmlChar* target, const xmlChar* data) {
+        State* state = of(context);
+        processingInstructionSAXFunc next =
+            state != nullptr ? state->nextInstruction : xmlSAX2ProcessingInstruction;
+        // Those of the prolog only: not of the DTD, not of an entity's text, not after the
+        // root element started.
+        if (state != nullptr && !state->rootSeen && context == state->ctxt &&
+            state->ctxt->inSubset == 0 && same(target, "xml-model")) {
+            if (ParsePipeline* pipeline = ParsePipeline::of(context))
+                pipeline->guard([&] { state->takeModel(data); });
+        }
+        if (next != nullptr)
+            next(context, target, data);
+    }
 
     void flushText() {
         if (text.isEmpty() || rngContext == nullptr)
@@ -333,7 +370,7 @@ struct SchemaValidation::State {
         if (doc == nullptr || static_cast<xmlParserCtxtPtr>(context)->wellFormed == 0)
             return;
         // The tree holds the whole document: its verdict replaces the stream's.
-        xmlRelaxNGValidCtxtPtr whole = xmlRelaxNGNewValidCtxt(state->compiled->rng);
+        xmlRelaxNGValidCtxtPtr whole = xmlRelaxNGNewValidCtxt(state->relaxNg->rng);
         if (whole == nullptr)
             return;
         state->errors.clear();
@@ -377,7 +414,9 @@ struct SchemaValidation::State {
             own->internalSubset = nextInternalSubset;
             if (entitiesHooked)
                 own->getEntity = nextGetEntity;
-            if (rngContext != nullptr) {
+            if (instructionHooked)
+                own->processingInstruction = nextInstruction;
+            if (rngHooked) {
                 own->endElementNs = nextEnd;
                 own->characters = nextCharacters;
                 own->ignorableWhitespace = nextBlanks;
