@@ -65,7 +65,9 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
         QStringLiteral("K/N"));
     const QCommandLineOption schema(
         QStringLiteral("schema"),
-        QStringLiteral("Check each file also against the W3C XML Schema (1.0) in FILE."),
+        QStringLiteral("Check each file also against the W3C XML Schema (1.0) in FILE. Give it "
+                       "again for a schema made of several documents (one per namespace, as "
+                       "several xsi:schemaLocation hints would name them)."),
         QStringLiteral("FILE"));
     const QCommandLineOption relaxng(
         QStringLiteral("relaxng"),
@@ -73,11 +75,37 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
         QStringLiteral("FILE"));
     const QCommandLineOption schemaHints(
         QStringLiteral("schema-hints"),
-        QStringLiteral("Check each file also against the XML Schemas that its root element "
-                       "names (xsi:schemaLocation, xsi:noNamespaceSchemaLocation), found next "
-                       "to the file or through the XML catalog, never on the network."));
-    parser.addOptions({help, version, ext, report, validList, invalidList, format, jobs, allErrors,
-                       quiet, timing, filesFrom, nul, shard, schema, relaxng, schemaHints});
+        QStringLiteral("Check each file also against the schemas that it names: XML Schemas on "
+                       "its root element (xsi:schemaLocation, xsi:noNamespaceSchemaLocation) "
+                       "and XML Schemas or RELAX NG schemas in <?xml-model?> instructions, "
+                       "found next to the file or through the XML catalog, never on the "
+                       "network."));
+    const QCommandLineOption config(
+        QStringLiteral("config"),
+        QStringLiteral("Read the project configuration from FILE (default: .brellix.toml in "
+                       "the working folder or the nearest folder above it)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption noConfig(QStringLiteral("no-config"),
+                                      QStringLiteral("Read no project configuration."));
+    const QCommandLineOption printConfig(
+        QStringLiteral("print-config"),
+        QStringLiteral("Show the configuration in effect, with where each value came from, and "
+                       "exit."));
+    const QCommandLineOption catalog(
+        QStringLiteral("catalog"),
+        QStringLiteral("Add the XML catalog in FILE to the system's (and the configuration's). "
+                       "Give it again for more."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption exclude(
+        QStringLiteral("exclude"),
+        QStringLiteral("Leave out the files in folders that match PATTERN, relative to the "
+                       "working folder (* within a name, ** for any folders; a name alone "
+                       "matches in every folder). Give it again for more."),
+        QStringLiteral("PATTERN"));
+    parser.addOptions({help,     version,     ext,       report,  validList,   invalidList,
+                       format,   jobs,        allErrors, quiet,   timing,      filesFrom,
+                       nul,      shard,       schema,    relaxng, schemaHints, config,
+                       noConfig, printConfig, catalog,   exclude});
     parser.addPositionalArgument(
         QStringLiteral("PATH"),
         QStringLiteral("Files to check, folders to search, - for standard input."),
@@ -96,8 +124,11 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
                   QStringLiteral("\nExit status: 0 when every file is valid, 1 when at least one "
                                  "is invalid,\n2 for bad usage, a PATH that cannot be read, no "
                                  "file to check, or a list\nfile or output that cannot be "
-                                 "written,\nor a --schema or --relaxng schema that does not "
-                                 "compile.\n"));
+                                 "written,\na --schema or --relaxng schema that does not "
+                                 "compile, or a project configuration\nthat cannot be used.\n"
+                                 "\nA project configuration (.brellix.toml) names the files to "
+                                 "check, what to\nleave out, catalogs, and rules that pair file "
+                                 "patterns with a schema;\nsee brellix-check(1).\n"));
         return parsed;
     }
     if (parser.isSet(version)) {
@@ -107,7 +138,7 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
 
     // An option that takes one value, given twice, would quietly lose one of them.
     for (const QCommandLineOption* single :
-         {&ext, &validList, &invalidList, &format, &jobs, &shard, &schema, &relaxng}) {
+         {&ext, &validList, &invalidList, &format, &jobs, &shard, &relaxng, &config}) {
         if (parser.values(*single).size() > 1) {
             const QString name = single->names().constLast();
             return usageError(
@@ -126,11 +157,10 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
     options.nulSeparated = parser.isSet(nul);
     if (options.nulSeparated && !parser.isSet(filesFrom))
         return usageError(QStringLiteral("-0 needs --files-from"));
-    if (options.paths.isEmpty() && !parser.isSet(filesFrom))
-        return usageError(QStringLiteral("no PATH given"));
     if (options.paths.count(QStringLiteral("-")) + options.filesFrom.count(QStringLiteral("-")) > 1)
         return usageError(QStringLiteral("standard input can be read only once"));
 
+    options.extensionsGiven = parser.isSet(ext);
     options.extensions.clear();
     for (QString e : parser.value(ext).split(QLatin1Char(','))) {
         e = e.trimmed();
@@ -183,18 +213,29 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
             return usageError(
                 QStringLiteral("--shard needs K/N with 1 <= K <= N (for instance 2/4)"));
     }
-    options.xmlSchema = parser.value(schema);
+    options.xmlSchemas = parser.values(schema);
     options.relaxNg = parser.value(relaxng);
     options.schemaHints = parser.isSet(schemaHints);
-    if (parser.isSet(schema) && options.xmlSchema.isEmpty())
+    if (options.xmlSchemas.contains(QString()))
         return usageError(QStringLiteral("--schema needs a file name"));
     if (parser.isSet(relaxng) && options.relaxNg.isEmpty())
         return usageError(QStringLiteral("--relaxng needs a file name"));
-    if (parser.values(schema).size() + parser.values(relaxng).size() +
+    if ((parser.isSet(schema) ? 1 : 0) + (parser.isSet(relaxng) ? 1 : 0) +
             (options.schemaHints ? 1 : 0) >
         1)
         return usageError(
-            QStringLiteral("--schema, --relaxng and --schema-hints: give only one of them, once"));
+            QStringLiteral("--schema, --relaxng and --schema-hints: give only one of them"));
+    options.configFile = parser.value(config);
+    options.noConfig = parser.isSet(noConfig);
+    options.printConfig = parser.isSet(printConfig);
+    if (parser.isSet(config) && options.configFile.isEmpty())
+        return usageError(QStringLiteral("--config needs a file name"));
+    if (options.noConfig && parser.isSet(config))
+        return usageError(QStringLiteral("--config and --no-config: give only one of them"));
+    options.catalogs = parser.values(catalog);
+    if (options.catalogs.contains(QString()))
+        return usageError(QStringLiteral("--catalog needs a file name"));
+    options.excludes = parser.values(exclude);
     const QByteArray noColour = qgetenv("NO_COLOR");
     options.colour = options.format == OutputFormat::Text && noColour.isEmpty() && out.isTerminal();
     parsed.options = options;

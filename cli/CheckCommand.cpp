@@ -6,10 +6,12 @@
 #include "ListFiles.h"
 #include "Output.h"
 #include "PathList.h"
+#include "Project.h"
 #include "Reports.h"
 #include "StreamInput.h"
 #include "VisibleText.h"
 #include "parse/LoadedFiles.h"
+#include "project/ProjectChecks.h"
 #include "results/ResultRow.h"
 #include "running/CheckQueue.h"
 #include "schemas/SchemaCheck.h"
@@ -56,40 +58,63 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     RecordLoadedFiles(!options.validListFile.isEmpty() || !options.invalidListFile.isEmpty());
     const QDateTime started = QDateTime::currentDateTimeUtc();
 
-    // The schema first: one that does not compile is a usage error, and no file is checked.
-    std::shared_ptr<const SchemaSet> schemas;
-    if (options.schemaHints) {
-        schemas = SchemaSet::documentHints();
-    } else if (!options.xmlSchema.isEmpty() || !options.relaxNg.isEmpty()) {
-        ParseErrorReport why;
-        schemas = options.relaxNg.isEmpty()
-                      ? SchemaSet::compile(SchemaLanguage::XmlSchema, options.xmlSchema, &why)
-                      : SchemaSet::compile(SchemaLanguage::RelaxNg, options.relaxNg, &why);
-        if (!schemas) {
-            err.message(
-                QStringLiteral("the schema '%1' cannot be used: %2")
-                    .arg(Visible(options.relaxNg.isEmpty() ? options.xmlSchema : options.relaxNg),
-                         Visible(SchemaErrorText(why))));
-            return kExitTrouble;
-        }
+    // The configuration first, then its catalogs and schemas: one that cannot be used is a
+    // usage error, and no file is checked.
+    std::optional<ProjectConfig> config = ConfigOfRun(options, err);
+    if (!config)
+        return kExitTrouble;
+    if (options.printConfig) {
+        out.write(PrintedProjectConfig(*config));
+        return kExitAllValid;
     }
-
     QStringList paths = options.paths;
+    const bool included = paths.isEmpty() && options.filesFrom.isEmpty();
+    if (included && config->include.value.isEmpty()) {
+        err.write(QStringLiteral("brellix-check: no PATH given\nTry 'brellix-check --help'.\n"));
+        return kExitTrouble;
+    }
+    // What the checks read besides the files, which the lists must not replace.
+    QStringList schemaFiles;
+    QStringList configurationFiles;
+    if (!config->file.isEmpty())
+        configurationFiles.append(config->file);
+    for (const Sourced<QString>& catalog : config->catalogs)
+        configurationFiles.append(catalog.value);
+    for (const ProjectRule& rule : config->rules)
+        schemaFiles += rule.schemas;
+    auto prepared = ProjectChecks::prepare(*config);
+    if (const auto* error = std::get_if<ConfigError>(&prepared)) {
+        err.message(Visible(error->text()));
+        return kExitTrouble;
+    }
+    const std::shared_ptr<const ProjectChecks> project =
+        std::get<std::shared_ptr<const ProjectChecks>>(prepared);
+
     for (const QString& list : options.filesFrom) {
         const std::optional<QStringList> listed = ReadPathList(list, options.nulSeparated, err);
         if (!listed)
             return kExitTrouble;
         paths += *listed;
     }
-    Gathered gathered = GatherEntries(options, paths, options.paths.size(), err);
+    CheckOptions walk = options;
+    walk.extensions = config->extensions.value;
+    Gathered gathered = included ? GatherIncluded(walk, *config, err)
+                                 : GatherEntries(walk, paths, options.paths.size(), err);
+    if (!LeaveOutExcluded(gathered, *config, err))
+        return kExitTrouble;
+    if (included)
+        for (const Entry& e : gathered.entries)
+            paths.append(e.path);
     if (gathered.entries.empty()) {
-        err.message(SearchedText(options, paths));
+        err.message(SearchedText(walk, included ? config->include.value : paths));
         if (gathered.skipped.total() > 0)
             err.write(SkippedText(gathered.skipped));
+        err.write(ExcludedText(gathered));
         err.write(LeftOutText(gathered.leftOut));
         return kExitTrouble;
     }
-    if (const std::optional<QString> conflict = ListFileConflict(options, gathered.entries)) {
+    if (const std::optional<QString> conflict =
+            ListFileConflict(options, gathered.entries, schemaFiles, configurationFiles)) {
         err.message(*conflict);
         return kExitTrouble;
     }
@@ -110,15 +135,15 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     CheckTimes times;
     XmlCheckOptions checkOptions;
     checkOptions.errorsKept = options.errorsPerFile;
-    checkOptions.schemas = schemas;
     const int threads = WorkerThreadCount(options.threads);
     CheckQueue queue(threads, kCheckAheadPerThread * threads, [&](const QString& path) {
         QElapsedTimer timer;
         timer.start();
         const auto stream = streams.constFind(path);
-        CheckResult result = stream != streams.cend()
-                                 ? CheckStreamArgument(path, *stream, checkOptions)
-                                 : CheckXmlFile(path, checkOptions);
+        XmlCheckOptions own = checkOptions;
+        own.schemas = project->schemasFor(path);
+        CheckResult result = stream != streams.cend() ? CheckStreamArgument(path, *stream, own)
+                                                      : CheckXmlFile(path, own);
         times.add(path, timer.nsecsElapsed() / 1e9);
         return result;
     });
@@ -196,8 +221,10 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     out.flush();
     if (gathered.skipped.total() > 0 && !options.quiet)
         err.write(SkippedText(gathered.skipped));
-    if (!options.quiet)
+    if (!options.quiet) {
+        err.write(ExcludedText(gathered));
         err.write(LeftOutText(gathered.leftOut));
+    }
     if (trouble)
         return kExitTrouble;
     return invalidRows.isEmpty() ? kExitAllValid : kExitSomeInvalid;

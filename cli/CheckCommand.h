@@ -25,10 +25,17 @@ struct CheckOptions {
     bool nulSeparated = false;
     int shard = 0;  // check only the shard-th part (from 1) of shardCount; 0: all
     int shardCount = 0;
-    bool colour = false;       // colour the text output (a terminal, and NO_COLOR not set)
-    QString xmlSchema;         // --schema: every file is also checked against this XML Schema
-    QString relaxNg;           // --relaxng: ... against this RELAX NG schema (XML syntax)
-    bool schemaHints = false;  // --schema-hints: against the XML Schemas each file names
+    bool colour = false;  // colour the text output (a terminal, and NO_COLOR not set)
+    // --schema: every file is also checked against the XML Schema made of these documents.
+    QStringList xmlSchemas;
+    QString relaxNg;               // --relaxng: ... against this RELAX NG schema (XML syntax)
+    bool schemaHints = false;      // --schema-hints: against the schemas each file names
+    bool extensionsGiven = false;  // --ext was given: it overrides the configuration's
+    QString configFile;            // --config; empty: the nearest .brellix.toml
+    bool noConfig = false;         // --no-config
+    bool printConfig = false;      // --print-config
+    QStringList catalogs;          // --catalog, added to the configuration's
+    QStringList excludes;          // --exclude, added to the configuration's
 };
 
 // Exit statuses.

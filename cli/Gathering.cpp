@@ -145,7 +145,7 @@ Gathered GatherEntries(const CheckOptions& options, const QStringList& paths, qs
             path, options.extensions, services,
             [&](const QStringList& rows) {
                 for (const QString& row : rows)
-                    gathered.entries.push_back(Entry{row, false, false, {}, {}});
+                    gathered.entries.push_back(Entry{row, false, false, {}, {}, true});
             },
             skip);
     }
@@ -184,6 +184,20 @@ QString SkippedText(const SkippedFiles& skipped) {
         .arg(skipped.total())
         .arg(skipped.total() == 1 ? QString() : QStringLiteral("s"))
         .arg(why.join(QStringLiteral(", ")));
+}
+
+QString ExcludedText(const Gathered& gathered) {
+    QStringList why;
+    if (gathered.excluded > 0)
+        why << QStringLiteral("%1 that the configuration excludes").arg(gathered.excluded);
+    if (gathered.ignored > 0)
+        why << QStringLiteral("%1 that git ignores").arg(gathered.ignored);
+    const int total = gathered.excluded + gathered.ignored;
+    if (total == 0)
+        return {};
+    return QStringLiteral("brellix-check: left out %1 file%2 of the folders: %3\n")
+        .arg(QString::number(total), total == 1 ? QString() : QStringLiteral("s"),
+             why.join(QStringLiteral(", ")));
 }
 
 QString LeftOutText(const LeftOutFolders& leftOut) {

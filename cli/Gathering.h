@@ -20,6 +20,7 @@ struct Entry {
     bool standardInput = false;        // "-" on the command line
     QString unreadable;                // why a PATH named directly cannot be read
     std::optional<CheckResult> known;  // the verdict without a check (a folder that cannot be read)
+    bool walked = false;               // found in a folder (not named directly)
     // What the check opens: the path, or "./-" for a file named "-" in a list.
     QString checkPath() const {
         return !standardInput && path == QLatin1String("-") ? QStringLiteral("./-") : path;
@@ -36,6 +37,8 @@ struct Gathered {
     std::vector<Entry> entries;
     SkippedFiles skipped;
     LeftOutFolders leftOut;
+    int excluded = 0;  // files of the folders that the configuration excludes
+    int ignored = 0;   // ... and that git ignores
 };
 
 // The folders the walks left out, as told at the end of a run; empty when there were none.
@@ -51,5 +54,8 @@ Gathered GatherEntries(const CheckOptions& options, const QStringList& paths, qs
 
 // Why a run found no file to check.
 QString SearchedText(const CheckOptions& options, const QStringList& paths);
+// The message that counts the files of the folders that the configuration left out; empty when
+// there were none.
+QString ExcludedText(const Gathered& gathered);
 // The message that counts the files that the folder scans left out.
 QString SkippedText(const SkippedFiles& skipped);

@@ -89,7 +89,9 @@ QString refusal(const QString& list, const QString& what, const QString& input) 
 }  // namespace
 
 std::optional<QString> ListFileConflict(const CheckOptions& options,
-                                        const std::vector<Entry>& entries) {
+                                        const std::vector<Entry>& entries,
+                                        const QStringList& schemas,
+                                        const QStringList& configuration) {
     if (!options.validListFile.isEmpty() && !options.invalidListFile.isEmpty() &&
         ListTarget(options.validListFile).is(options.invalidListFile))
         return QStringLiteral(
@@ -103,9 +105,13 @@ std::optional<QString> ListFileConflict(const CheckOptions& options,
         for (const QString& from : options.filesFrom)
             if (from != QLatin1String("-") && target.is(from))
                 return refusal(list, QStringLiteral("a --files-from list"), from);
-        for (const QString& schema : {options.xmlSchema, options.relaxNg})
-            if (!schema.isEmpty() && target.is(schema))
+        for (const QString& schema : schemas)
+            if (target.is(schema))
                 return refusal(list, QStringLiteral("the schema"), schema);
+        for (const QString& read : configuration)
+            if (target.is(read))
+                return refusal(list, QStringLiteral("the configuration or one of its catalogs"),
+                               read);
         for (const QString& catalog : catalogFiles())
             if (target.is(catalog))
                 return refusal(list, QStringLiteral("an XML catalog"), catalog);

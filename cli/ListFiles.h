@@ -12,10 +12,13 @@
 #include <vector>
 
 // Before the run: the message that refuses a list file that is the other list or one of the
-// run's inputs (a file to check, a --files-from list, the --schema or --relaxng schema, an XML
-// catalog of XML_CATALOG_FILES), reached by any name or link; nothing when there is none.
+// run's inputs (a file to check, a --files-from list, a schema document of `schemas`, an XML
+// catalog of XML_CATALOG_FILES, the configuration file or a catalog of `configuration`),
+// reached by any name or link; nothing when there is none.
 std::optional<QString> ListFileConflict(const CheckOptions& options,
-                                        const std::vector<Entry>& entries);
+                                        const std::vector<Entry>& entries,
+                                        const QStringList& schemas,
+                                        const QStringList& configuration);
 
 // After the run: writes both lists, each to a new file beside its own that replaces it only at
 // the end, and only when it is none of the files the checks read (DTDs, entities, schema

@@ -93,6 +93,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(BRELLIX_DESCRIPTION_COMMON "Nothing is ever loaded from the network, whatever a checked file refers to.")
 
 set(CPACK_DEBIAN_CHECK_PACKAGE_NAME brellix-check)
+# The common public DTDs in the system catalog, so that documents that name them by their web
+# address are checked offline; git for the configuration's gitignore.
+set(CPACK_DEBIAN_CHECK_PACKAGE_RECOMMENDS "w3c-sgml-lib, docbook-xml, git")
 # The first line is the summary, the rest the extended description.
 set(CPACK_DEBIAN_CHECK_DESCRIPTION "Check many XML files at once, from the command line
 brellix-check loads files, or whole folder trees, in a real XML parser on all

@@ -241,7 +241,7 @@ private slots:
 
         const QStringList twice[] = {
             {"--format", "json", "--format", "text", "x"},
-            {"--schema", "a.xsd", "--schema", "b.xsd", "x"},
+            {"--config", "a.toml", "--config", "b.toml", "x"},
             {"--relaxng", "a.rng", "--relaxng=b.rng", "x"},
             {"--valid-list", "a", "--valid-list", "b", "x"},
             {"--invalid-list", "a", "--invalid-list", "a", "x"},
