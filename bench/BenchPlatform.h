@@ -19,6 +19,9 @@ public:
         return {};
     }
     QStringList openFileNames(QWidget*, const QString&, const QStringList&) override { return {}; }
+    QString openFileName(QWidget*, const QString&, const QStringList&, const QString&) override {
+        return {};
+    }
     QString saveFileName(QWidget*, const QString&, const QStringList&) override { return {}; }
     QString chooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
     bool openUrl(const QUrl&) override { return false; }

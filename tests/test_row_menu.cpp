@@ -24,7 +24,8 @@ const QStringList kInvalidItems = {"Open at Error", "Show Report", "Show in Fold
 const QStringList kOtherItems = {"Open", "Show in Folder", "Copy Path", "Copy Row"};
 const QString kAgainstSchema = "Start Checking Against Schema...";
 const QString kOwnSchemas = "Start Checking With The Documents' Own Schemas";
-const QStringList kInputItems = kOtherItems + QStringList{kAgainstSchema, kOwnSchemas};
+const QString kProject = "Start Checking With Project Settings...";
+const QStringList kInputItems = kOtherItems + QStringList{kAgainstSchema, kOwnSchemas, kProject};
 
 QString schemaFile(const QString& name) {
     return QStringLiteral(BRELLIX_SOURCE_DIR "/tests/schemas/") + name;
@@ -217,7 +218,7 @@ private slots:
 
         w.env.platform.openAnswers.push_back({schemaFile("order.xsd")});
         QCOMPARE(w.rightClick(w.form->ListView1, 0, kAgainstSchema),
-                 QStringList({kAgainstSchema, kOwnSchemas}));
+                 QStringList({kAgainstSchema, kOwnSchemas, kProject}));
         const QList<PlatformCall> dialogs = w.callsOf("open");
         QCOMPARE(dialogs.size(), 1);
         QVERIFY(dialogs[0].arguments.join(" ").contains("*.xsd;*.rng"));
@@ -282,6 +283,44 @@ private slots:
         QVERIFY(w.form->ListView3->text(2).contains("could not be loaded offline"));
         QCOMPARE(w.env.platform.messageTexts(), QStringList({"Done."}));
         QCOMPARE(w.callsOf("open").size(), 0);
+    }
+
+    // The rows checked by a project's rules: the configuration nearest to the first row is
+    // proposed, and one that cannot be used shows one box and changes nothing.
+    void checkingWithProjectSettings() {
+        CheckedWindow w;
+        const QString config =
+            w.env.write("project/.brellix.toml",
+                        "[[rule]]\nfiles = [\"orders/*.xml\"]\nxsd = \"" BRELLIX_SOURCE_DIR
+                        "/tests/schemas/order.xsd\"\n\n[[rule]]\nfiles = [\"books/*.xml\"]\n"
+                        "relaxng = \"" BRELLIX_SOURCE_DIR "/tests/schemas/address.rng\"\n");
+        QFile order(schemaFile("cases/order/invalid-type-int.xml"));
+        QVERIFY(order.open(QIODevice::ReadOnly));
+        const QString wrongType = w.env.write("project/orders/o.xml", order.readAll());
+        const QString book = w.env.write("project/books/b.xml", "<book/>");  // not an address
+        const QString other = w.env.write("project/other/b.xml", "<book/>");
+        w.form->ListView1->clear();
+        w.form->ListView1->appendAll({wrongType, book, other});
+        w.env.platform.openFileAnswers.push_back(config);
+        w.rightClick(w.form->ListView1, 0, kProject);
+        const QList<PlatformCall> dialogs = w.callsOf("openFile");
+        QCOMPARE(dialogs.size(), 1);
+        QCOMPARE(dialogs[0].text, config);
+        QCOMPARE(w.form->ListView2->count(), 1);
+        QCOMPARE(w.form->ListView2->text(1), other);
+        QCOMPARE(w.form->ListView3->count(), 2);
+        QCOMPARE(w.env.platform.messageTexts(), QStringList({"Done."}));
+
+        w.env.write("project/.brellix.toml", "[[rule]]\nfiles = [\"../*.xml\"]\nplain = true\n");
+        w.env.platform.calls.clear();
+        w.env.platform.openFileAnswers.push_back(config);
+        w.rightClick(w.form->ListView1, 1, kProject);
+        const QStringList boxes = w.env.platform.messageTexts();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].contains(".brellix.toml:2: \"../*.xml\" climbs out"),
+                 qPrintable(boxes[0]));
+        QCOMPARE(w.form->ListView2->text(1), other);
+        QVERIFY(w.env.platform.unexpected.isEmpty());
     }
 
     void caretLines() {

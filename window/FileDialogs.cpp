@@ -1,6 +1,7 @@
 #include "FileDialogs.h"
 
 #include <QAbstractItemView>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -102,6 +103,21 @@ QStringList ShowOpenFilesDialog(QWidget* owner, const QString& title, const QStr
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.chosenFiles();
+}
+
+QString ShowOpenFileDialog(QWidget* owner, const QString& title, const QStringList& filters,
+                           const QString& proposed) {
+    QFileDialog dialog(owner, title);
+    useOwnDialog(dialog, filters);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setFilter(dialog.filter() | QDir::Hidden);
+    if (QFileInfo(proposed).isDir())
+        dialog.setDirectory(proposed);
+    else if (!proposed.isEmpty())
+        dialog.selectFile(proposed);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
 }
 
 QString ShowSaveFileDialog(QWidget* owner, const QString& title, const QStringList& filters) {

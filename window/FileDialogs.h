@@ -20,4 +20,7 @@ QStringList ShowOpenFilesDialog(QWidget* owner, const QString& title, const QStr
 
 // A save dialog without an overwrite prompt of its own and without a default extension.
 // Returns the chosen full path, or an empty text on Cancel.
+// One existing file, starting at `proposed` (see Platform::openFileName).
+QString ShowOpenFileDialog(QWidget* owner, const QString& title, const QStringList& filters,
+                           const QString& proposed);
 QString ShowSaveFileDialog(QWidget* owner, const QString& title, const QStringList& filters);

@@ -22,6 +22,7 @@
 #include <utility>
 
 class FileList;
+class ProjectChecks;
 class OptionCheckBox;
 class QGroupBox;
 class QKeyEvent;
@@ -119,6 +120,11 @@ public:
     // "Start Checking With The Documents' Own Schemas": the same with the XML Schemas that each
     // document names itself.
     void StartCheckingWithOwnSchemas();
+    // "Start Checking With Project Settings...": a project configuration chosen in a file dialog
+    // (the one nearest to the first row offered), its catalogs added and its schemas compiled,
+    // then a run with each file checked as brellix-check checks it with that configuration. A
+    // configuration that cannot be used shows one box, and the lists stay as they are.
+    void StartCheckingWithProjectSettings();
     // A key pressed in a list that does the same for the selected row: Ctrl+C copies it, the
     // Menu key and Shift+F10 open its menu, Return and Enter show an invalid row's report.
     // True when the key did something.
@@ -190,8 +196,13 @@ private:
     const ParseErrorReport* rowReport(const FileList& list, int row) const;
     void openAtError(const QString& path, const ParseErrorReport& report);
     void reportPlatformFailure(const QString& error);
-    // Runs "Start Checking" with `schemas` added to each file's check.
-    void startCheckingWith(std::shared_ptr<const SchemaSet> schemas);
+    // Runs "Start Checking" with `schemas` added to each file's check, or each file checked by
+    // the rules of `project`.
+    void startCheckingWith(std::shared_ptr<const SchemaSet> schemas,
+                           std::shared_ptr<const ProjectChecks> project = nullptr);
+    // Runs `work` on a thread of its own while the window repaints and answers, and takes no
+    // run meanwhile; false when the window was closed meanwhile (the program is ending).
+    bool whileWorking(const std::function<void()>& work);
 
     Platform& platform_;
     SettingsStore& settings_;
@@ -209,6 +220,7 @@ private:
     CheckRunSettings checkRunSettings_;
     // The schemas of the run being started from the input list's menu (null: a plain run).
     std::shared_ptr<const SchemaSet> runSchemas_;
+    std::shared_ptr<const ProjectChecks> runProject_;  // ... or its project rules
     // The file and report of each invalid row that a run filed, by the row's text.
     struct InvalidRow {
         QString path;

@@ -16,6 +16,7 @@
 #include "Widgets.h"
 #include "files/PathUtil.h"
 #include "parse/ParserMemory.h"
+#include "project/ProjectChecks.h"
 #include "results/ResultRow.h"
 #include "running/CheckQueue.h"
 
@@ -110,13 +111,18 @@ private:
     std::function<void(const QString& row)> noteInvalid_;
 };
 
-// The settings of a run: with schemas, each check on a worker (or here) is made with them.
+// The settings of a run: with schemas, each check on a worker (or here) is made with them; with
+// a project, each file is checked by its rules.
 CheckRunSettings withSchemas(const CheckRunSettings& settings,
-                             std::shared_ptr<const SchemaSet> schemas) {
-    if (!schemas)
-        return settings;
+                             std::shared_ptr<const SchemaSet> schemas,
+                             std::shared_ptr<const ProjectChecks> project) {
     CheckRunSettings run = settings;
-    run.options.schemas = std::move(schemas);
+    if (schemas)
+        run.options.schemas = std::move(schemas);
+    if (project)
+        run.check = [project, options = run.options](const QString& path) {
+            return project->check(path, options);
+        };
     return run;
 }
 
@@ -163,7 +169,7 @@ void Form1::PushButton4_Click() {
     int count = 0;
     guard.step(108, [&] { count = ListView1->count(); });
     // Should no worker thread start, the files are checked here, one at a time.
-    const CheckRunSettings settings = withSchemas(checkRunSettings_, runSchemas_);
+    const CheckRunSettings settings = withSchemas(checkRunSettings_, runSchemas_, runProject_);
     WorkersOfRun workers(*this);
     guard.step(108, [&] { workers.start(settings); });
     CheckQueue* const queue = workers.queue();

@@ -21,6 +21,7 @@ const QString kCopyRow = QStringLiteral("Copy Row");
 const QString kCheckAgainstSchema = QStringLiteral("Start Checking Against Schema...");
 const QString kCheckWithOwnSchemas =
     QStringLiteral("Start Checking With The Documents' Own Schemas");
+const QString kCheckWithProject = QStringLiteral("Start Checking With Project Settings...");
 
 }  // namespace
 
@@ -55,12 +56,14 @@ void Form1::openAtError(const QString& path, const ParseErrorReport& report) {
 void Form1::RowMenu(FileList& list, int row, QPoint globalPos) {
     const bool input = &list == ListView1;
     if (input && (row < 1 || row > list.count())) {
-        const QString chosen =
-            platform().chooseMenuItem(this, globalPos, {kCheckAgainstSchema, kCheckWithOwnSchemas});
+        const QString chosen = platform().chooseMenuItem(
+            this, globalPos, {kCheckAgainstSchema, kCheckWithOwnSchemas, kCheckWithProject});
         if (chosen == kCheckAgainstSchema)
             StartCheckingAgainstSchema();
         else if (chosen == kCheckWithOwnSchemas)
             StartCheckingWithOwnSchemas();
+        else if (chosen == kCheckWithProject)
+            StartCheckingWithProjectSettings();
         return;
     }
     if (row < 1 || row > list.count())
@@ -76,7 +79,7 @@ void Form1::RowMenu(FileList& list, int row, QPoint globalPos) {
         items << kOpen;
     items << kShowInFolder << kCopyPath << kCopyRow;
     if (input)
-        items << kCheckAgainstSchema << kCheckWithOwnSchemas;
+        items << kCheckAgainstSchema << kCheckWithOwnSchemas << kCheckWithProject;
 
     const QString chosen = platform().chooseMenuItem(this, globalPos, items);
     QString error;
@@ -98,6 +101,8 @@ void Form1::RowMenu(FileList& list, int row, QPoint globalPos) {
         StartCheckingAgainstSchema();
     } else if (chosen == kCheckWithOwnSchemas) {
         StartCheckingWithOwnSchemas();
+    } else if (chosen == kCheckWithProject) {
+        StartCheckingWithProjectSettings();
     }
 }
 

@@ -52,6 +52,11 @@ QStringList DesktopPlatform::openFileNames(QWidget* owner, const QString& title,
     return ShowOpenFilesDialog(owner, title, filters);
 }
 
+QString DesktopPlatform::openFileName(QWidget* owner, const QString& title,
+                                      const QStringList& filters, const QString& proposed) {
+    return ShowOpenFileDialog(owner, title, filters, proposed);
+}
+
 QString DesktopPlatform::saveFileName(QWidget* owner, const QString& title,
                                       const QStringList& filters) {
     return ShowSaveFileDialog(owner, title, filters);

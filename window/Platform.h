@@ -31,6 +31,11 @@ public:
     virtual QStringList openFileNames(QWidget* owner, const QString& title,
                                       const QStringList& filters) = 0;
 
+    // A dialog that opens one existing file, starting at `proposed`: the file selected when it
+    // names one (hidden files are shown), else the folder it names. Empty on Cancel.
+    virtual QString openFileName(QWidget* owner, const QString& title, const QStringList& filters,
+                                 const QString& proposed) = 0;
+
     // A save dialog without an overwrite prompt of its own and without a default extension;
     // returns the chosen path, or an empty text on Cancel. Filters as for openFileNames.
     virtual QString saveFileName(QWidget* owner, const QString& title,
@@ -73,6 +78,8 @@ public:
                               MessageButtons buttons, MessageIcon icon) override;
     QString inputBox(QWidget* owner, const QString& prompt, const QString& title,
                      const QString& defaultText) override;
+    QString openFileName(QWidget* owner, const QString& title, const QStringList& filters,
+                         const QString& proposed) override;
     QStringList openFileNames(QWidget* owner, const QString& title,
                               const QStringList& filters) override;
     QString saveFileName(QWidget* owner, const QString& title, const QStringList& filters) override;

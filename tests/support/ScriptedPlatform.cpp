@@ -52,6 +52,12 @@ QStringList ScriptedPlatform::openFileNames(QWidget*, const QString& title,
     return takeOr(openAnswers, QStringList(), unexpected, QStringLiteral("open: ") + title);
 }
 
+QString ScriptedPlatform::openFileName(QWidget*, const QString& title, const QStringList& filters,
+                                       const QString& proposed) {
+    calls.append({QStringLiteral("openFile"), proposed, title, {}, {}, filters});
+    return takeOr(openFileAnswers, QString(), unexpected, QStringLiteral("openFile: ") + title);
+}
+
 QString ScriptedPlatform::saveFileName(QWidget*, const QString& title, const QStringList& filters) {
     calls.append({QStringLiteral("save"), {}, title, {}, {}, filters});
     return takeOr(saveAnswers, QString(), unexpected, QStringLiteral("save: ") + title);

@@ -14,10 +14,11 @@
 #include <functional>
 
 struct PlatformCall {
-    // "message", "input", "open", "save", "folder", "url", "editor", "fileManager",
+    // "message", "input", "open", "openFile", "save", "folder", "url", "editor", "fileManager",
     // "clipboard", "menu", "end"
     QString kind;
-    QString text;  // message text, prompt, address, file opened or shown, or clipboard text
+    // message text, prompt, address, file opened, proposed or shown, or clipboard text
+    QString text;
     QString title;
     MessageButtons buttons = MessageButtons::Ok;
     MessageIcon icon = MessageIcon::None;
@@ -32,6 +33,7 @@ public:
     std::deque<QString> inputAnswers;
     std::deque<QStringList> openAnswers;
     std::deque<QString> saveAnswers;
+    std::deque<QString> openFileAnswers;  // of openFileName
     std::deque<QString> folderAnswers;
     bool urlResult = true;
     // The reason an editor gives for not opening; empty: every file opens.
@@ -57,6 +59,8 @@ public:
                      const QString& defaultText) override;
     QStringList openFileNames(QWidget* owner, const QString& title,
                               const QStringList& filters) override;
+    QString openFileName(QWidget* owner, const QString& title, const QStringList& filters,
+                         const QString& proposed) override;
     QString saveFileName(QWidget* owner, const QString& title, const QStringList& filters) override;
     QString chooseFolder(QWidget* owner, const QString& title, const QString& startFolder) override;
     bool openUrl(const QUrl& url) override;
