@@ -4,6 +4,7 @@
 #include "parse/ParserSetup.h"
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QSet>
 
 namespace {
@@ -79,6 +80,11 @@ std::variant<QStringList, QString> GitIgnoredPaths(const QString& folder,
     git.setProgram(QStringLiteral("git"));
     git.setArguments({QStringLiteral("-C"), folder, QStringLiteral("check-ignore"),
                       QStringLiteral("-z"), QStringLiteral("--stdin")});
+    // git's messages are read below: in English whatever the user's language.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    environment.remove(QStringLiteral("LANGUAGE"));
+    git.setProcessEnvironment(environment);
     git.start();
     if (!git.waitForStarted())
         return QStringLiteral("git, which tells what is ignored, could not be started: %1")
