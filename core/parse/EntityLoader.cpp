@@ -70,17 +70,6 @@ QList<QByteArray> localCandidates(const QByteArray& reference) {
     return candidates;
 }
 
-// The catalog's local copy of an entity, when it knows one.
-QByteArray fromCatalog(const char* url, const char* id) {
-    XmlString found;
-    if (id != nullptr || url != nullptr)
-        found.reset(xmlCatalogResolve(reinterpret_cast<const xmlChar*>(id),
-                                      reinterpret_cast<const xmlChar*>(url)));
-    if (!found && url != nullptr)
-        found.reset(xmlCatalogResolveURI(reinterpret_cast<const xmlChar*>(url)));
-    return found ? QByteArray(reinterpret_cast<const char*>(found.get())) : QByteArray();
-}
-
 // The warnings told so far, and whom to tell.
 std::mutex gWarningsLock;
 std::set<QString> gWarningsTold;
@@ -143,7 +132,7 @@ xmlParserInputPtr loadEntity(const char* url, const char* id, xmlParserCtxtPtr c
     if (XmlErrorCapture* capture = XmlErrorCapture::of(ctxt))
         capture->addContext(ctxt);
     const QByteArray asked = url != nullptr ? QByteArray(url) : QByteArray(id);
-    const QByteArray catalogCopy = fromCatalog(url, id);
+    const QByteArray catalogCopy = CatalogEntityLookup(url, id);
     const QByteArray reference = catalogCopy.isEmpty() ? QByteArray(url) : catalogCopy;
     if (reference.isEmpty()) {
         refuse(ctxt, XML_IO_LOAD_ERROR,
@@ -177,6 +166,7 @@ xmlParserInputPtr loadEntity(const char* url, const char* id, xmlParserCtxtPtr c
         }
         if (why.isEmpty())
             why = file->error();
+        NoteMissingFile(candidate);
     }
     if (opened.isEmpty()) {
         refuse(ctxt, XML_IO_LOAD_ERROR,

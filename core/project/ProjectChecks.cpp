@@ -33,6 +33,7 @@ std::variant<std::shared_ptr<const ProjectChecks>, ConfigError> ProjectChecks::p
     for (const ProjectRule& rule : config.rules) {
         std::shared_ptr<const SchemaSet> schemas;
         ParseErrorReport why;
+        const ReadRecorder reads;
         switch (rule.check) {
             case RuleCheck::Plain:
                 break;
@@ -55,13 +56,22 @@ std::variant<std::shared_ptr<const ProjectChecks>, ConfigError> ProjectChecks::p
                 break;
         }
         checks->schemas_.push_back(std::move(schemas));
+        checks->compileReads_.push_back(reads.reads());
     }
     checks->config_ = std::move(config);
     return std::shared_ptr<const ProjectChecks>(std::move(checks));
 }
 
+const ProjectRule* ProjectChecks::ruleFor(const QString& path) const {
+    return config_.ruleFor(AbsolutePath(path));
+}
+
+const std::vector<RecordedRead>& ProjectChecks::compileReads(const ProjectRule& rule) const {
+    return compileReads_[static_cast<std::size_t>(&rule - config_.rules.data())];
+}
+
 std::shared_ptr<const SchemaSet> ProjectChecks::schemasFor(const QString& path) const {
-    const ProjectRule* rule = config_.ruleFor(AbsolutePath(path));
+    const ProjectRule* rule = ruleFor(path);
     if (rule == nullptr)
         return nullptr;
     return schemas_[static_cast<std::size_t>(rule - config_.rules.data())];

@@ -5,6 +5,7 @@
 // safe on worker threads.
 
 #include "check/XmlCheck.h"
+#include "parse/LoadedFiles.h"
 #include "project/ProjectConfig.h"
 #include "schemas/SchemaCheck.h"
 
@@ -22,6 +23,10 @@ public:
     const ProjectConfig& config() const { return config_; }
     // The schemas that the file at `path` is checked against; null: the default check.
     std::shared_ptr<const SchemaSet> schemasFor(const QString& path) const;
+    // The rule that applies to the file at `path`; null: none (the default check).
+    const ProjectRule* ruleFor(const QString& path) const;
+    // What compiling the schema of `rule` (one of config().rules) read.
+    const std::vector<RecordedRead>& compileReads(const ProjectRule& rule) const;
     // CheckXmlFile(path) with the schemas of the file's rule in `options`.
     CheckResult check(const QString& path, XmlCheckOptions options) const;
 
@@ -29,6 +34,7 @@ private:
     ProjectChecks() = default;
     ProjectConfig config_;
     std::vector<std::shared_ptr<const SchemaSet>> schemas_;  // of each rule
+    std::vector<std::vector<RecordedRead>> compileReads_;    // of each rule
 };
 
 // Of `paths` (absolute), the ones that git ignores in the work tree that holds `folder`; paths

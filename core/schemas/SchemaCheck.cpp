@@ -8,6 +8,7 @@
 #include "files/PathUtil.h"
 #include "parse/InputFile.h"
 #include "parse/Libxml.h"
+#include "parse/LoadedFiles.h"
 #include "parse/ParsePipeline.h"
 #include "parse/ParserMemory.h"
 #include "parse/ParserSetup.h"
@@ -63,10 +64,8 @@ QByteArray resolved(const QByteArray& reference, const QByteArray& base) {
 
 // The catalog's local copy of a schema address, or the address itself.
 QByteArray throughCatalog(const QByteArray& address) {
-    XmlString found(xmlCatalogResolveURI(xml(address.constData())));
-    if (!found)
-        found.reset(xmlCatalogResolveSystem(xml(address.constData())));
-    return found ? QByteArray(chars(found.get())) : address;
+    const QByteArray found = CatalogUriLookup(address);
+    return found.isEmpty() ? address : found;
 }
 
 // The local file an address names, or empty when it names none (a remote address).
