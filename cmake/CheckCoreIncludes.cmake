@@ -5,7 +5,7 @@
 #   compiler alone would not notice);
 # - its folders stand in layers, each including only from its own and lower ones, so that no
 #   two folders include each other (the parse steps know nothing of the check built on them).
-set(layers common files parse validity schemas check results running project)
+set(layers common files parse validity schemas check results cache running project)
 file(STRINGS "${FORBIDDEN}" forbidden)
 set(failures "")
 foreach(source ${SOURCES})
