@@ -102,10 +102,24 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
                        "working folder (* within a name, ** for any folders; a name alone "
                        "matches in every folder). Give it again for more."),
         QStringLiteral("PATTERN"));
-    parser.addOptions({help,     version,     ext,       report,  validList,   invalidList,
-                       format,   jobs,        allErrors, quiet,   timing,      filesFrom,
-                       nul,      shard,       schema,    relaxng, schemaHints, config,
-                       noConfig, printConfig, catalog,   exclude});
+    const QCommandLineOption cache(
+        QStringLiteral("cache"),
+        QStringLiteral("Keep each file's result, and reuse it in later runs while nothing that "
+                       "could change it has changed: the file, what its check read (DTDs, "
+                       "entities, schemas, catalogs), the options and the program."));
+    const QCommandLineOption cacheLocation(
+        QStringLiteral("cache-location"),
+        QStringLiteral("Keep the cache in the folder DIR (default: .brellix-cache beside the "
+                       "project configuration, else $XDG_CACHE_HOME/brellix)."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption cacheClear(
+        QStringLiteral("cache-clear"),
+        QStringLiteral("Empty the cache first; without a PATH, only that."));
+    parser.addOptions({help,        version,     ext,    report,        validList,
+                       invalidList, format,      jobs,   allErrors,     quiet,
+                       timing,      filesFrom,   nul,    shard,         schema,
+                       relaxng,     schemaHints, config, noConfig,      printConfig,
+                       catalog,     exclude,     cache,  cacheLocation, cacheClear});
     parser.addPositionalArgument(
         QStringLiteral("PATH"),
         QStringLiteral("Files to check, folders to search, - for standard input."),
@@ -137,8 +151,8 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
     }
 
     // An option that takes one value, given twice, would quietly lose one of them.
-    for (const QCommandLineOption* single :
-         {&ext, &validList, &invalidList, &format, &jobs, &shard, &relaxng, &config}) {
+    for (const QCommandLineOption* single : {&ext, &validList, &invalidList, &format, &jobs, &shard,
+                                             &relaxng, &config, &cacheLocation}) {
         if (parser.values(*single).size() > 1) {
             const QString name = single->names().constLast();
             return usageError(
@@ -236,6 +250,11 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
     if (options.catalogs.contains(QString()))
         return usageError(QStringLiteral("--catalog needs a file name"));
     options.excludes = parser.values(exclude);
+    options.cache = parser.isSet(cache);
+    options.cacheLocation = parser.value(cacheLocation);
+    options.cacheClear = parser.isSet(cacheClear);
+    if (parser.isSet(cacheLocation) && options.cacheLocation.isEmpty())
+        return usageError(QStringLiteral("--cache-location needs a folder"));
     const QByteArray noColour = qgetenv("NO_COLOR");
     options.colour = options.format == OutputFormat::Text && noColour.isEmpty() && out.isTerminal();
     parsed.options = options;

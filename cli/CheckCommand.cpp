@@ -10,6 +10,7 @@
 #include "Reports.h"
 #include "StreamInput.h"
 #include "VisibleText.h"
+#include "cache/VerdictCache.h"
 #include "parse/LoadedFiles.h"
 #include "project/ProjectChecks.h"
 #include "results/ResultRow.h"
@@ -17,9 +18,12 @@
 #include "schemas/SchemaCheck.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QStandardPaths>
 
+#include <atomic>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -51,6 +55,30 @@ private:
     QHash<QString, std::deque<double>> times_;
 };
 
+// The cache's folder: --cache-location, else beside the configuration, else the user's cache.
+QString CacheFolder(const CheckOptions& options, const ProjectConfig& config) {
+    if (!options.cacheLocation.isEmpty())
+        return QDir::cleanPath(QDir::current().absoluteFilePath(options.cacheLocation));
+    if (!config.file.isEmpty())
+        return QDir(config.folder).filePath(QStringLiteral(".brellix-cache"));
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+        .filePath(QStringLiteral("brellix"));
+}
+
+// What each rule's checks are asked, for the cache: the check, its schema documents, and what
+// compiling them read as it is now.
+QHash<const ProjectRule*, QByteArray> RuleContexts(const ProjectChecks& project,
+                                                   VerdictCache& cache) {
+    QHash<const ProjectRule*, QByteArray> contexts;
+    for (const ProjectRule& rule : project.config().rules) {
+        QByteArray context = "rule " + QByteArray::number(static_cast<int>(rule.check));
+        for (const QString& schema : rule.schemas)
+            context += '\0' + PathBytes(schema);
+        contexts.insert(&rule, context + '\0' + cache.digestOf(project.compileReads(rule)));
+    }
+    return contexts;
+}
+
 int runCheck(const CheckOptions& options, Output& out, Output& err) {
     QElapsedTimer clock;
     clock.start();
@@ -66,6 +94,17 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     if (options.printConfig) {
         out.write(PrintedProjectConfig(*config));
         return kExitAllValid;
+    }
+    if (options.cacheClear) {
+        const QString folder = CacheFolder(options, *config);
+        const QString why = VerdictCache::clear(folder);
+        if (!why.isEmpty()) {
+            err.message(QStringLiteral("cannot empty the cache in '%1': %2")
+                            .arg(Visible(folder), Visible(why)));
+            return kExitTrouble;
+        }
+        if (options.paths.isEmpty() && options.filesFrom.isEmpty())
+            return kExitAllValid;
     }
     QStringList paths = options.paths;
     const bool included = paths.isEmpty() && options.filesFrom.isEmpty();
@@ -135,6 +174,19 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     CheckTimes times;
     XmlCheckOptions checkOptions;
     checkOptions.errorsKept = options.errorsPerFile;
+    std::unique_ptr<VerdictCache> cache;
+    QHash<const ProjectRule*, QByteArray> ruleContexts;
+    if (options.cache) {
+        QStringList warnings;
+        cache = VerdictCache::open(CacheFolder(options, *config), VerdictCache::buildIdentity(),
+                                   warnings);
+        for (const QString& warning : warnings)
+            err.message(Visible(warning));
+        if (cache)
+            ruleContexts = RuleContexts(*project, *cache);
+    }
+    const QByteArray askedOfEvery = "errors " + QByteArray::number(checkOptions.errorsKept) + '\0';
+    std::atomic<int> cached{0};
     const int threads = WorkerThreadCount(options.threads);
     CheckQueue queue(threads, kCheckAheadPerThread * threads, [&](const QString& path) {
         QElapsedTimer timer;
@@ -142,8 +194,23 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
         const auto stream = streams.constFind(path);
         XmlCheckOptions own = checkOptions;
         own.schemas = project->schemasFor(path);
-        CheckResult result = stream != streams.cend() ? CheckStreamArgument(path, *stream, own)
-                                                      : CheckXmlFile(path, own);
+        CheckResult result;
+        if (stream != streams.cend()) {
+            result = CheckStreamArgument(path, *stream, own);
+        } else if (cache && !(own.schemas && own.schemas->usesHints())) {
+            // The schemas that documents name are compiled once for all of them: what that
+            // read is not each document's, so those checks are not kept.
+            const ProjectRule* rule = project->ruleFor(path);
+            CachedCheck checked = cache->check(
+                path,
+                askedOfEvery + (rule ? ruleContexts.value(rule) : QByteArrayLiteral("default")),
+                [&] { return CheckXmlFile(path, own); });
+            if (checked.fromCache)
+                cached.fetch_add(1, std::memory_order_relaxed);
+            result = std::move(checked.result);
+        } else {
+            result = CheckXmlFile(path, own);
+        }
         times.add(path, timer.nsecsElapsed() / 1e9);
         return result;
     });
@@ -213,7 +280,7 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     if (options.format == OutputFormat::Json)
         out.write(JsonReport(verdicts, gathered.skipped,
                              options.timing ? std::optional<double>(seconds) : std::nullopt,
-                             options.errorsPerFile > 1, options.quiet));
+                             options.errorsPerFile > 1, options.quiet, cached.load()));
     else if (options.format == OutputFormat::Junit)
         out.write(JunitReport(verdicts, seconds, started));
     else if (options.format == OutputFormat::Sarif)
@@ -224,6 +291,15 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     if (!options.quiet) {
         err.write(ExcludedText(gathered));
         err.write(LeftOutText(gathered.leftOut));
+    }
+    if (cache) {
+        const QString why = cache->save();
+        if (!why.isEmpty())
+            err.message(QStringLiteral("the cache could not be written: %1").arg(Visible(why)));
+        if (!options.quiet)
+            err.message(QStringLiteral("%1 results from the cache, %2 files checked")
+                            .arg(cached.load())
+                            .arg(verdicts.size() - cached.load()));
     }
     if (trouble)
         return kExitTrouble;

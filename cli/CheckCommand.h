@@ -36,6 +36,9 @@ struct CheckOptions {
     bool printConfig = false;      // --print-config
     QStringList catalogs;          // --catalog, added to the configuration's
     QStringList excludes;          // --exclude, added to the configuration's
+    bool cache = false;            // --cache: reuse the results of earlier runs
+    QString cacheLocation;         // --cache-location; empty: the default folder
+    bool cacheClear = false;       // --cache-clear
 };
 
 // Exit statuses.

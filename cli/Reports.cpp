@@ -152,7 +152,7 @@ QList<ParseErrorReport> ErrorsOf(const FileVerdict& verdict) {
 }
 
 QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& skipped,
-                      std::optional<double> seconds, bool allErrors, bool onlyInvalid) {
+                      std::optional<double> seconds, bool allErrors, bool onlyInvalid, int cached) {
     QJsonArray files;
     int valid = 0;
     int unreadable = 0;
@@ -188,7 +188,9 @@ QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& sk
                         {QStringLiteral("skippedBy"),
                          QJsonObject{{QStringLiteral("hidden"), skipped.hidden},
                                      {QStringLiteral("tilde"), skipped.tilde},
-                                     {QStringLiteral("notOpenable"), skipped.notOpenable}}}};
+                                     {QStringLiteral("notOpenable"), skipped.notOpenable}}},
+                        {QStringLiteral("cached"), cached},
+                        {QStringLiteral("checked"), static_cast<int>(verdicts.size()) - cached}};
     if (seconds)
         summary.insert(QStringLiteral("seconds"), *seconds);
     return JsonWithoutTerminalControls(

@@ -34,8 +34,10 @@ QList<ParseErrorReport> ErrorsOf(const FileVerdict& verdict);
 // A JSON document: {"files": [{"path", "valid", "error": {...}, "report"}...], "summary": {...}}.
 // With `allErrors` every file with errors also carries "errors": [...]; "seconds" is in the
 // summary only when given; `onlyInvalid` lists only the files that are not valid.
+// `cached`: how many of the verdicts came from the cache.
 QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& skipped,
-                      std::optional<double> seconds, bool allErrors, bool onlyInvalid);
+                      std::optional<double> seconds, bool allErrors, bool onlyInvalid,
+                      int cached = 0);
 // A JUnit XML document: one test case per file (with its file, line and time), a failure for
 // each invalid file, an error for each file that could not be read or checked.
 QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds,
