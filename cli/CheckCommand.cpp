@@ -65,6 +65,14 @@ QString CacheFolder(const CheckOptions& options, const ProjectConfig& config) {
         .filePath(QStringLiteral("brellix"));
 }
 
+QString CacheCountsText(qsizetype cached, qsizetype checked) {
+    return QStringLiteral("%1 result%2 from the cache, %3 file%4 checked")
+        .arg(cached)
+        .arg(cached == 1 ? QString() : QStringLiteral("s"))
+        .arg(checked)
+        .arg(checked == 1 ? QString() : QStringLiteral("s"));
+}
+
 // What each rule's checks are asked, for the cache: the check, its schema documents, and what
 // compiling them read as it is now.
 QHash<const ProjectRule*, QByteArray> RuleContexts(const ProjectChecks& project,
@@ -297,9 +305,7 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
         if (!why.isEmpty())
             err.message(QStringLiteral("the cache could not be written: %1").arg(Visible(why)));
         if (!options.quiet)
-            err.message(QStringLiteral("%1 results from the cache, %2 files checked")
-                            .arg(cached.load())
-                            .arg(verdicts.size() - cached.load()));
+            err.message(CacheCountsText(cached.load(), verdicts.size() - cached.load()));
     }
     if (trouble)
         return kExitTrouble;

@@ -287,6 +287,25 @@ private slots:
         QCOMPARE(counts(all), QString("200/0"));
     }
 
+    // Where the cache is kept without --cache-location: beside the configuration (and left
+    // out of git), else in the user's cache folder.
+    void defaultPlaces() {
+        Cached c;
+        c.env.write("project/.brellix.toml", "[files]\n");
+        c.env.write("project/sub/a.xml", "<a/>");
+        Start start = at(c.env.path("project/sub"));
+        start.environment = {"XDG_CACHE_HOME=" + c.env.path("xdg")};
+        QCOMPARE(check({"--cache", "a.xml"}, start).status, 0);
+        QVERIFY(QFile::exists(c.env.path("project/.brellix-cache/verdicts")));
+        QCOMPARE(ContentOf(c.env.path("project/.brellix-cache/.gitignore")),
+                 QByteArray("# Made by brellix-check --cache.\n*\n"));
+        const Run again = check({"--cache", "a.xml"}, start);
+        QVERIFY2(again.err.contains("1 result from the cache, 0 files checked"),
+                 qPrintable(again.err));
+        QCOMPARE(check({"--cache", "--no-config", "a.xml"}, start).status, 0);
+        QVERIFY(QFile::exists(c.env.path("xdg/brellix/verdicts")));
+    }
+
     // A cache folder that cannot be written: the run goes on without the cache.
     void unwritableCacheFolder() {
         Cached c;

@@ -322,6 +322,10 @@ std::unique_ptr<VerdictCache> VerdictCache::open(const QString& folder, const QB
                             .arg(shown));
         return nullptr;
     }
+    // The folder may well be inside a work tree: git is told to leave it out.
+    QFile ignore(QDir(folder).filePath(QStringLiteral(".gitignore")));
+    if (!ignore.exists() && ignore.open(QIODevice::WriteOnly))
+        ignore.write("# Made by brellix-check --cache.\n*\n");
     std::unique_ptr<VerdictCache> cache(new VerdictCache);
     {
         const FolderLock lock(folder);
