@@ -63,6 +63,9 @@ std::variant<std::shared_ptr<const ProjectChecks>, ConfigError> ProjectChecks::p
 }
 
 const ProjectRule* ProjectChecks::ruleFor(const QString& path) const {
+    // Without rules, no path needs making absolute (a call to the system per file).
+    if (config_.rules.empty())
+        return nullptr;
     return config_.ruleFor(AbsolutePath(path));
 }
 
