@@ -5,6 +5,8 @@
 #include <QCommandLineParser>
 #include <QHash>
 
+#include <libxml/parser.h>
+
 Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -15,8 +17,10 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption version(
+        QStringLiteral("version"),
+        QStringLiteral("Show the version, and that of the libxml2 it runs on, "
+                       "and exit."));
     const QCommandLineOption ext(
         QStringLiteral("ext"),
         QStringLiteral("Extensions of the files to check in folders, with or without the dot, "
@@ -40,7 +44,7 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
         QStringLiteral("FORMAT"), QStringLiteral("text"));
     const QCommandLineOption jobs(QStringLiteral("j"),
                                   QStringLiteral("Check with N worker threads (default: one per "
-                                                 "core)."),
+                                                 "processor this process may use)."),
                                   QStringLiteral("N"));
     const QCommandLineOption allErrors(
         QStringLiteral("all-errors"),
@@ -146,7 +150,13 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
         return parsed;
     }
     if (parser.isSet(version)) {
-        out.write(QStringLiteral("brellix-check %1\n").arg(QStringLiteral(BRELLIX_VERSION)));
+        // The libxml2 it runs on decides verdicts: the one loaded, not the one built against.
+        const int release = QByteArray(xmlParserVersion).toInt();
+        out.write(QStringLiteral("brellix-check %1\nlibxml2 %2.%3.%4\n")
+                      .arg(QStringLiteral(BRELLIX_VERSION))
+                      .arg(release / 10000)
+                      .arg(release / 100 % 100)
+                      .arg(release % 100));
         return parsed;
     }
 

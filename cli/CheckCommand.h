@@ -17,7 +17,7 @@ struct CheckOptions {
     QString validListFile;    // written as "Save Results" writes the valid list
     QString invalidListFile;  // ... and the invalid list
     OutputFormat format = OutputFormat::Text;
-    int threads = 0;        // 0: one per core
+    int threads = 0;        // 0: one per usable processor
     bool timing = false;    // the json output carries the run time
     bool quiet = false;     // print only what failed
     int errorsPerFile = 1;  // --all-errors: up to kMaxErrorsPerFile

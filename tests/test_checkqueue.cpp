@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <sched.h>
+
 #include <atomic>
 #include <mutex>
 #include <set>
@@ -257,6 +259,24 @@ private slots:
         }
         QVERIFY(ran.load() < 50);
         QVERIFY_THROWS_EXCEPTION(std::future_error, last.get());
+    }
+
+    // By default a run takes the processors the process may run on, not the machine's count.
+    void theDefaultThreadsFollowTheProcessorsAllowed() {
+        QCOMPARE(WorkerThreadCount(3), 3);
+        cpu_set_t all;
+        QCOMPARE(::sched_getaffinity(0, sizeof all, &all), 0);
+        QVERIFY(WorkerThreadCount(0) >= 1 && WorkerThreadCount(0) <= CPU_COUNT(&all));
+        int first = 0;
+        while (!CPU_ISSET(first, &all))
+            ++first;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(first, &one);
+        QCOMPARE(::sched_setaffinity(0, sizeof one, &one), 0);
+        const int restricted = WorkerThreadCount(0);
+        QCOMPARE(::sched_setaffinity(0, sizeof all, &all), 0);
+        QCOMPARE(restricted, 1);
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "tests/support/CheckCorpus.h"
 #include "tests/support/CoreTestEnv.h"
+#include "tests/support/LibxmlRelease.h"
 #include "tests/support/RunCheck.h"
 
 #include <QJsonArray>
@@ -75,7 +76,8 @@ private slots:
         QVERIFY(help.out.contains("Exit status"));
         const Run version = check({"--version"});
         QCOMPARE(version.status, 0);
-        QCOMPARE(version.out, QString("brellix-check %1\n").arg(BRELLIX_VERSION));
+        QCOMPARE(version.out, QString("brellix-check %1\nlibxml2 %2\n")
+                                  .arg(BRELLIX_VERSION, ByRelease("2.9.14", "2.15.4")));
 
         struct Bad {
             QStringList arguments;

@@ -1,5 +1,6 @@
 #include "parse/ParserMemory.h"
 
+#include "common/ProcessLimits.h"
 #include "parse/Libxml.h"
 #include "parse/StartTagLimits.h"
 #include "parse/XmlErrorCapture.h"
@@ -43,35 +44,13 @@ std::optional<std::size_t> cgroupLimit(const std::string& file) {
     return static_cast<std::size_t>(value);
 }
 
-// The least limit of `file` in the cgroup `group` (under `root`) and the groups above it.
-std::size_t leastCgroupLimit(const std::string& root, std::string group, const char* file,
-                             std::size_t least) {
-    for (;;) {
-        if (const std::optional<std::size_t> limit = cgroupLimit(root + group + "/" + file))
-            least = std::min(least, *limit);
-        if (group.empty() || group == "/")
-            return least;
-        group.erase(group.find_last_of('/'));
-    }
-}
-
+// The least memory limit of the cgroups this process is in, and of the groups above them.
 std::size_t cgroupLimits(std::size_t least) {
-    std::ifstream groups("/proc/self/cgroup");
-    std::string line;
-    while (std::getline(groups, line)) {
-        // "0::/path" (v2) or "N:controller,...:/path" (v1).
-        const std::size_t first = line.find(':');
-        const std::size_t second = first == std::string::npos ? first : line.find(':', first + 1);
-        if (second == std::string::npos)
-            continue;
-        const std::string controllers = line.substr(first + 1, second - first - 1);
-        const std::string path = line.substr(second + 1);
-        if (controllers.empty()) {
-            // Mounted alone, or beside the v1 controllers.
-            least = leastCgroupLimit("/sys/fs/cgroup", path, "memory.max", least);
-            least = leastCgroupLimit("/sys/fs/cgroup/unified", path, "memory.max", least);
-        } else if (("," + controllers + ",").find(",memory,") != std::string::npos)
-            least = leastCgroupLimit("/sys/fs/cgroup/memory", path, "memory.limit_in_bytes", least);
+    for (const CgroupFolder& folder : CgroupFolders("memory")) {
+        const std::string file =
+            folder.path + (folder.unified ? "/memory.max" : "/memory.limit_in_bytes");
+        if (const std::optional<std::size_t> limit = cgroupLimit(file))
+            least = std::min(least, *limit);
     }
     return least;
 }

@@ -23,9 +23,9 @@ public:
     // The check each file gets on a worker.
     using Check = std::function<CheckResult(const QString& path)>;
 
-    // `threads` workers (0: one per core); at most `ahead` files queued or being checked, each
-    // with CheckXmlFile and `options` (a worker sets large trees aside until it handed over
-    // their verdicts).
+    // `threads` workers (0: one per usable processor); at most `ahead` files queued or being
+    // checked, each with CheckXmlFile and `options` (a worker sets large trees aside until it
+    // handed over their verdicts).
     CheckQueue(int threads, int ahead, XmlCheckOptions options = {});
     // The same with another check than CheckXmlFile (an empty one means CheckXmlFile with
     // `options`).

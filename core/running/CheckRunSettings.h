@@ -7,7 +7,7 @@
 #include <functional>
 
 struct CheckRunSettings {
-    // Worker threads; 0: one per core.
+    // Worker threads; 0: one per usable processor.
     int threads = 0;
     // Files handed to the workers ahead of the row the run has reached, per worker: enough for
     // the window to take the results of a batch at a time (see CheckQueue::takeFront).

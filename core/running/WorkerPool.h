@@ -4,6 +4,8 @@
 // run and the command-line checker take them in input order) and decide how far ahead of the
 // result they wait for they submit.
 
+#include "common/ProcessLimits.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -20,10 +22,11 @@
 #include <pthread.h>
 #include <sys/resource.h>
 
-// The worker threads a run uses: `requested` when it is positive, else one per core.
+// The worker threads a run uses: `requested` when it is positive, else one per processor this
+// process may use (its affinity and its cgroup's quota, as in a container limited to fewer
+// cores than the machine has).
 inline int WorkerThreadCount(int requested) {
-    return requested > 0 ? requested
-                         : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return requested > 0 ? requested : UsableProcessorCount();
 }
 
 // The stack of each of `threads` worker threads. The validators recurse for each level of a
@@ -82,8 +85,8 @@ class WorkerPool {
 public:
     using Job = std::function<Result(const QString&)>;
 
-    // `threads` workers (at least one); 0 means one per core. `afterJob`, when given, runs on
-    // the worker after each job, once the job's result has been handed over.
+    // `threads` workers (at least one); 0 means one per usable processor. `afterJob`, when given,
+    // runs on the worker after each job, once the job's result has been handed over.
     WorkerPool(Job job, int threads, std::function<void()> afterJob = {})
         : job_(std::move(job)), afterJob_(std::move(afterJob)) {
         threads = WorkerThreadCount(threads);
