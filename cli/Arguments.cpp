@@ -106,6 +106,12 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
                        "working folder (* within a name, ** for any folders; a name alone "
                        "matches in every folder). Give it again for more."),
         QStringLiteral("PATTERN"));
+    const QCommandLineOption output(
+        QStringLiteral("output"),
+        QStringLiteral("Also write the run's results in FORMAT (as --format) to FILE, replacing "
+                       "it only once the run has ended. Give it again for more (for instance "
+                       "junit:report.xml and sarif:report.sarif beside the console's text)."),
+        QStringLiteral("FORMAT:FILE"));
     const QCommandLineOption cache(
         QStringLiteral("cache"),
         QStringLiteral("Keep each file's result, and reuse it in later runs while nothing that "
@@ -119,11 +125,11 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
     const QCommandLineOption cacheClear(
         QStringLiteral("cache-clear"),
         QStringLiteral("Empty the cache first; without a PATH, only that."));
-    parser.addOptions({help,        version,     ext,    report,        validList,
-                       invalidList, format,      jobs,   allErrors,     quiet,
-                       timing,      filesFrom,   nul,    shard,         schema,
-                       relaxng,     schemaHints, config, noConfig,      printConfig,
-                       catalog,     exclude,     cache,  cacheLocation, cacheClear});
+    parser.addOptions({help,          version,     ext,       report,  validList,   invalidList,
+                       format,        jobs,        allErrors, quiet,   timing,      filesFrom,
+                       nul,           shard,       schema,    relaxng, schemaHints, config,
+                       noConfig,      printConfig, catalog,   exclude, output,      cache,
+                       cacheLocation, cacheClear});
     parser.addPositionalArgument(
         QStringLiteral("PATH"),
         QStringLiteral("Files to check, folders to search, - for standard input."),
@@ -260,6 +266,20 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
     if (options.catalogs.contains(QString()))
         return usageError(QStringLiteral("--catalog needs a file name"));
     options.excludes = parser.values(exclude);
+    for (const QString& value : parser.values(output)) {
+        const qsizetype colon = value.indexOf(QLatin1Char(':'));
+        const QString name = value.left(colon);
+        if (colon <= 0 || colon == value.size() - 1)
+            return usageError(QStringLiteral("--output needs FORMAT:FILE (for instance "
+                                             "junit:report.xml), not '%1'")
+                                  .arg(Visible(value)));
+        if (!formats.contains(name))
+            return usageError(
+                QStringLiteral("unknown format '%1' in --output (text, json, junit, gnu, github or "
+                               "sarif)")
+                    .arg(Visible(name)));
+        options.outputs.emplace_back(formats.value(name), value.mid(colon + 1));
+    }
     options.cache = parser.isSet(cache);
     options.cacheLocation = parser.value(cacheLocation);
     options.cacheClear = parser.isSet(cacheClear);

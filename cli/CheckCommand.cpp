@@ -65,6 +65,30 @@ QString CacheFolder(const CheckOptions& options, const ProjectConfig& config) {
         .filePath(QStringLiteral("brellix"));
 }
 
+// What a verdict adds to a report that is written as the run goes (text, gnu, github); empty
+// for the others, which are made whole at the end.
+QString StreamedLines(OutputFormat format, const FileVerdict& verdict, const CheckOptions& options,
+                      bool colour) {
+    const bool loaded = verdict.result.loaded;
+    switch (format) {
+        case OutputFormat::Text:
+            if (loaded && options.quiet)
+                return QString();
+            if (colour)
+                return (loaded ? QStringLiteral("\x1b[32mvalid:\x1b[0m ")
+                               : QStringLiteral("\x1b[1;31minvalid:\x1b[0m ")) +
+                       TextLine(verdict, options.report) + QLatin1Char('\n');
+            return (loaded ? QStringLiteral("valid: ") : QStringLiteral("invalid: ")) +
+                   TextLine(verdict, options.report) + QLatin1Char('\n');
+        case OutputFormat::Gnu:
+            return GnuLines(verdict);
+        case OutputFormat::Github:
+            return GithubLines(verdict);
+        default:
+            return QString();
+    }
+}
+
 QString CacheCountsText(qsizetype cached, qsizetype checked) {
     return QStringLiteral("%1 result%2 from the cache, %3 file%4 checked")
         .arg(cached)
@@ -91,7 +115,8 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     QElapsedTimer clock;
     clock.start();
     // The lists must not replace what the checks read: DTDs, entities, schemas, catalogs.
-    RecordLoadedFiles(!options.validListFile.isEmpty() || !options.invalidListFile.isEmpty());
+    RecordLoadedFiles(!options.validListFile.isEmpty() || !options.invalidListFile.isEmpty() ||
+                      !options.outputs.empty());
     const QDateTime started = QDateTime::currentDateTimeUtc();
 
     // The configuration first, then its catalogs and schemas: one that cannot be used is a
@@ -223,6 +248,7 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
         return result;
     });
     QList<FileVerdict> verdicts;
+    std::vector<QString> outputTexts(options.outputs.size());
     QStringList validRows;
     QStringList invalidRows;
     // A folder that cannot be read has its verdict already; its check is only a placeholder
@@ -254,45 +280,39 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
             err.flush();
         }
         (result.loaded ? validRows : invalidRows).append(verdict.row);
-        switch (options.format) {
-            case OutputFormat::Text:
-                if (result.loaded && options.quiet)
-                    break;
-                if (options.colour)
-                    out.write((result.loaded ? QStringLiteral("\x1b[32mvalid:\x1b[0m ")
-                                             : QStringLiteral("\x1b[1;31minvalid:\x1b[0m ")) +
-                              TextLine(verdict, options.report) + QLatin1Char('\n'));
-                else
-                    out.write(
-                        (result.loaded ? QStringLiteral("valid: ") : QStringLiteral("invalid: ")) +
-                        TextLine(verdict, options.report) + QLatin1Char('\n'));
-                out.flush();
-                break;
-            case OutputFormat::Gnu:
-                out.write(GnuLines(verdict));
-                out.flush();
-                break;
-            case OutputFormat::Github:
-                out.write(GithubLines(verdict));
-                out.flush();
-                break;
-            default:
-                break;
+        const QString lines = StreamedLines(options.format, verdict, options, options.colour);
+        if (!lines.isEmpty()) {
+            out.write(lines);
+            out.flush();
         }
+        for (std::size_t i = 0; i < options.outputs.size(); ++i)
+            outputTexts[i] += StreamedLines(options.outputs[i].first, verdict, options, false);
         verdicts.append(std::move(verdict));
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
 
     const bool listsWritten = WriteLists(options, validRows, invalidRows, err);
     trouble = trouble || !listsWritten;
-    if (options.format == OutputFormat::Json)
-        out.write(JsonReport(verdicts, gathered.skipped,
-                             options.timing ? std::optional<double>(seconds) : std::nullopt,
-                             options.errorsPerFile > 1, options.quiet, cached.load()));
-    else if (options.format == OutputFormat::Junit)
-        out.write(JunitReport(verdicts, seconds, started));
-    else if (options.format == OutputFormat::Sarif)
-        out.write(SarifReport(verdicts, !trouble));
+    const auto report = [&](OutputFormat format) {
+        switch (format) {
+            case OutputFormat::Json:
+                return JsonReport(verdicts, gathered.skipped,
+                                  options.timing ? std::optional<double>(seconds) : std::nullopt,
+                                  options.errorsPerFile > 1, options.quiet, cached.load());
+            case OutputFormat::Junit:
+                return JunitReport(verdicts, seconds, started);
+            case OutputFormat::Sarif:
+                return SarifReport(verdicts, !trouble);
+            default:
+                return QByteArray();
+        }
+    };
+    std::vector<QByteArray> outputBytes;
+    for (std::size_t i = 0; i < options.outputs.size(); ++i)
+        outputBytes.push_back(ShownText(outputTexts[i]).toUtf8() +
+                              report(options.outputs[i].first));
+    trouble = !WriteOutputs(options, outputBytes, err) || trouble;
+    out.write(report(options.format));
     out.flush();
     if (gathered.skipped.total() > 0 && !options.quiet)
         err.write(SkippedText(gathered.skipped));

@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 enum class OutputFormat { Text, Json, Junit, Gnu, Github, Sarif };
 
@@ -36,9 +38,11 @@ struct CheckOptions {
     bool printConfig = false;      // --print-config
     QStringList catalogs;          // --catalog, added to the configuration's
     QStringList excludes;          // --exclude, added to the configuration's
-    bool cache = false;            // --cache: reuse the results of earlier runs
-    QString cacheLocation;         // --cache-location; empty: the default folder
-    bool cacheClear = false;       // --cache-clear
+    // --output FORMAT:FILE: more reports of the same run, each written to its file at the end.
+    std::vector<std::pair<OutputFormat, QString>> outputs;
+    bool cache = false;       // --cache: reuse the results of earlier runs
+    QString cacheLocation;    // --cache-location; empty: the default folder
+    bool cacheClear = false;  // --cache-clear
 };
 
 // Exit statuses.

@@ -9,9 +9,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QUrl>
 
 #include <sys/stat.h>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -81,9 +83,11 @@ QStringList catalogFiles() {
     return files;
 }
 
-QString refusal(const QString& list, const QString& what, const QString& input) {
-    return QStringLiteral("the list file '%1' is also %2 ('%3'); it would be overwritten")
-        .arg(Visible(list), what, Visible(input));
+QString refusal(const QString& list, const QString& what, const QString& input,
+                bool output = false) {
+    return QStringLiteral("the %1 file '%2' is also %3 ('%4'); it would be overwritten")
+        .arg(output ? QStringLiteral("output") : QStringLiteral("list"), Visible(list), what,
+             Visible(input));
 }
 
 }  // namespace
@@ -98,26 +102,39 @@ std::optional<QString> ListFileConflict(const CheckOptions& options,
                    "--valid-list and --invalid-list name the same file '%1'; each "
                    "list needs a file of its own")
             .arg(Visible(options.invalidListFile));
-    for (const QString& list : {options.validListFile, options.invalidListFile}) {
-        if (list.isEmpty())
-            continue;
+    // Every file the run writes: the lists, then the outputs.
+    std::vector<std::pair<QString, bool>> written;
+    for (const QString& list : {options.validListFile, options.invalidListFile})
+        if (!list.isEmpty())
+            written.emplace_back(list, false);
+    for (const auto& output : options.outputs)
+        written.emplace_back(output.second, true);
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const QString& list = written[i].first;
+        const bool output = written[i].second;
         const ListTarget target(list);
+        for (std::size_t j = 0; j < i; ++j)
+            if (output && target.is(written[j].first))
+                return QStringLiteral(
+                           "--output names the file '%1', which another output or "
+                           "list also writes; each needs a file of its own")
+                    .arg(Visible(list));
         for (const QString& from : options.filesFrom)
             if (from != QLatin1String("-") && target.is(from))
-                return refusal(list, QStringLiteral("a --files-from list"), from);
+                return refusal(list, QStringLiteral("a --files-from list"), from, output);
         for (const QString& schema : schemas)
             if (target.is(schema))
-                return refusal(list, QStringLiteral("the schema"), schema);
+                return refusal(list, QStringLiteral("the schema"), schema, output);
         for (const QString& read : configuration)
             if (target.is(read))
                 return refusal(list, QStringLiteral("the configuration or one of its catalogs"),
-                               read);
+                               read, output);
         for (const QString& catalog : catalogFiles())
             if (target.is(catalog))
-                return refusal(list, QStringLiteral("an XML catalog"), catalog);
+                return refusal(list, QStringLiteral("an XML catalog"), catalog, output);
         for (const Entry& entry : entries)
             if (!entry.standardInput && target.is(entry.checkPath()))
-                return refusal(list, QStringLiteral("a file to check"), entry.path);
+                return refusal(list, QStringLiteral("a file to check"), entry.path, output);
     }
     return std::nullopt;
 }
@@ -167,5 +184,32 @@ bool WriteLists(const CheckOptions& options, const QStringList& validRows,
     }
     for (const auto& writer : writers)
         attempt([&] { writer->commit(); });
+    return written;
+}
+
+bool WriteOutputs(const CheckOptions& options, const std::vector<QByteArray>& contents,
+                  Output& err) {
+    bool written = true;
+    const std::vector<LoadedFile> loaded = LoadedFiles();
+    for (std::size_t i = 0; i < options.outputs.size() && i < contents.size(); ++i) {
+        const QString& path = options.outputs[i].second;
+        const ListTarget target(path);
+        const auto read = std::find_if(loaded.begin(), loaded.end(),
+                                       [&](const LoadedFile& file) { return target.is(file); });
+        if (read != loaded.end()) {
+            err.message(
+                refusal(path, QStringLiteral("a file that the checks read"), read->path, true) +
+                QStringLiteral("; it was not written"));
+            written = false;
+            continue;
+        }
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(contents[i]) != contents[i].size() ||
+            !file.commit()) {
+            err.message(QStringLiteral("cannot write the output file '%1': %2")
+                            .arg(Visible(path), Visible(file.errorString())));
+            written = false;
+        }
+    }
     return written;
 }

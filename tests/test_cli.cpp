@@ -267,6 +267,12 @@ private slots:
             {{"--invalid-list", bad, bad}, "is also a file to check"},
             {{"--valid-list", env.path("hard.xml"), good}, "is also a file to check"},
             {{"--invalid-list", tree + "/sub/bad.xml", tree}, "is also a file to check"},
+            {{"--output", "json:" + bad, bad}, "the output file"},
+            {{"--valid-list", list, "--output", "junit:" + list, good}, "another output or list"},
+            {{"--output", "gnu:" + list, "--output", "text:" + env.path("./s.txt"), good},
+             "another output or list"},
+            {{"--output", "junit", good}, "--output needs FORMAT:FILE"},
+            {{"--output", "pdf:x.pdf", good}, "unknown format 'pdf' in --output"},
         };
         for (const Case& c : cases) {
             const Run run = check(c.arguments);
@@ -322,6 +328,36 @@ private slots:
             QJsonDocument::fromJson(check({"--format", "json", "--timing", tree}).out.toUtf8())
                 .object();
         QVERIFY(timed["summary"].toObject()["seconds"].isDouble());
+    }
+
+    // One run writes the console's format and every --output, each as a run of its own format
+    // would; an output that cannot be written fails the run and leaves the others written.
+    void severalReportsFromOneRun() {
+        TestEnv env;
+        const QString tree = MakeCheckCorpus(env);
+        const QStringList outputs{
+            "--output", "json:" + env.path("r.json"), "--output", "gnu:" + env.path("r.gnu"),
+            "--output", "junit:" + env.path("r.xml"), "--output", "sarif:" + env.path("r.sarif")};
+        const Run run = check(QStringList{"--report", tree} + outputs);
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.out, check({"--report", tree}).out);
+        QCOMPARE(readAll(env.path("r.json")),
+                 check({"--report", "--format", "json", tree}).out.toUtf8());
+        QCOMPARE(readAll(env.path("r.gnu")), check({"--format", "gnu", tree}).out.toUtf8());
+        const QString junit = QString::fromUtf8(readAll(env.path("r.xml")));
+        QVERIFY2(junitComplaint(env, junit).isEmpty(), qPrintable(junitComplaint(env, junit)));
+        QCOMPARE(junit.count("<testcase "),
+                 check({"--format", "junit", tree}).out.count("<testcase "));
+        const QString sarif = QString::fromUtf8(readAll(env.path("r.sarif")));
+        QVERIFY2(sarifComplaint(env, sarif).isEmpty(), qPrintable(sarifComplaint(env, sarif)));
+        QCOMPARE(sarif, check({"--format", "sarif", tree}).out);
+
+        QVERIFY(QFile::remove(env.path("r.gnu")));
+        const Run lost = check({tree, "--output", "json:" + env.path("missing/r.json"), "--output",
+                                "gnu:" + env.path("r.gnu")});
+        QCOMPARE(lost.status, 2);
+        QVERIFY2(lost.err.contains("cannot write the output file"), qPrintable(lost.err));
+        QVERIFY(QFile::exists(env.path("r.gnu")));
     }
 
     void exitStatusAndLinesInInputOrderWhateverTheThreads() {
