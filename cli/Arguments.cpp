@@ -40,7 +40,8 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
     const QCommandLineOption format(
         QStringLiteral("format"),
         QStringLiteral("Output format: text (default), json, junit, gnu (PATH:LINE:COLUMN: "
-                       "error: MESSAGE), github (workflow commands) or sarif (SARIF 2.1.0)."),
+                       "error: MESSAGE), github (workflow commands), sarif (SARIF 2.1.0) or gitlab "
+                       "(GitLab Code Quality)."),
         QStringLiteral("FORMAT"), QStringLiteral("text"));
     const QCommandLineOption jobs(QStringLiteral("j"),
                                   QStringLiteral("Check with N worker threads (default: one per "
@@ -215,10 +216,11 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
         {QStringLiteral("junit"), OutputFormat::Junit},
         {QStringLiteral("gnu"), OutputFormat::Gnu},
         {QStringLiteral("github"), OutputFormat::Github},
-        {QStringLiteral("sarif"), OutputFormat::Sarif}};
+        {QStringLiteral("sarif"), OutputFormat::Sarif},
+        {QStringLiteral("gitlab"), OutputFormat::Gitlab}};
     if (!formats.contains(formatName))
         return usageError(
-            QStringLiteral("unknown format '%1' (text, json, junit, gnu, github or sarif)")
+            QStringLiteral("unknown format '%1' (text, json, junit, gnu, github, sarif or gitlab)")
                 .arg(Visible(formatName)));
     options.format = formats.value(formatName);
     if (parser.isSet(jobs)) {
@@ -275,8 +277,8 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
                                   .arg(Visible(value)));
         if (!formats.contains(name))
             return usageError(
-                QStringLiteral("unknown format '%1' in --output (text, json, junit, gnu, github or "
-                               "sarif)")
+                QStringLiteral("unknown format '%1' in --output (text, json, junit, gnu, github, "
+                               "sarif or gitlab)")
                     .arg(Visible(name)));
         options.outputs.emplace_back(formats.value(name), value.mid(colon + 1));
     }

@@ -303,6 +303,8 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
                 return JunitReport(verdicts, seconds, started);
             case OutputFormat::Sarif:
                 return SarifReport(verdicts, !trouble);
+            case OutputFormat::Gitlab:
+                return GitlabReport(verdicts);
             default:
                 return QByteArray();
         }

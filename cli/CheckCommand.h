@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-enum class OutputFormat { Text, Json, Junit, Gnu, Github, Sarif };
+enum class OutputFormat { Text, Json, Junit, Gnu, Github, Sarif, Gitlab };
 
 struct CheckOptions {
     QStringList paths;  // files (checked as given), folders (walked), "-" for standard input

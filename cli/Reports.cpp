@@ -4,10 +4,14 @@
 #include "common/LineBreaks.h"
 #include "files/PathUtil.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QRegularExpression>
+#include <QSet>
 #include <QUrl>
 #include <QXmlStreamWriter>
 
@@ -317,6 +321,55 @@ QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccess
                                   {QStringLiteral("version"), QStringLiteral("2.1.0")},
                                   {QStringLiteral("runs"), QJsonArray{run}}})
             .toJson(QJsonDocument::Indented)));
+}
+
+QByteArray GitlabReport(const QList<FileVerdict>& verdicts) {
+    const QDir here = QDir::current();
+    QJsonArray issues;
+    QSet<QByteArray> fingerprints;
+    for (const FileVerdict& v : verdicts) {
+        for (const ParseErrorReport& e : ErrorsOf(v)) {
+            // Paths relative to the working folder (the project's, in a CI job) where they can be.
+            QString path = errorFile(v, e);
+            if (QDir::isAbsolutePath(path)) {
+                const QString relative = here.relativeFilePath(path);
+                if (!relative.startsWith(QLatin1String("../")) && relative != QLatin1String(".."))
+                    path = relative;
+            }
+            path = QDir::cleanPath(path);
+            const QString check = e.errorCode == 0
+                                      ? QStringLiteral("brellix/check-failed")
+                                      : QStringLiteral("brellix/xml-%1").arg(e.errorCode);
+            const QString description = messageOf(v, e);
+            // The same while the finding is: its file, its kind and its text, not its line (nor
+            // the line numbers that the parser's messages quote); a repeat of the same finding
+            // in the same file counts on.
+            QString unplaced = description;
+            unplaced.replace(QRegularExpression(QStringLiteral("[0-9]+")), QStringLiteral("#"));
+            QByteArray fingerprint;
+            for (int repeat = 0; fingerprint.isEmpty() || fingerprints.contains(fingerprint);
+                 ++repeat)
+                fingerprint = QCryptographicHash::hash(PathBytes(path) + '\0' + check.toUtf8() +
+                                                           '\0' + unplaced.toUtf8() + '\0' +
+                                                           QByteArray::number(repeat),
+                                                       QCryptographicHash::Sha256)
+                                  .toHex()
+                                  .left(32);
+            fingerprints.insert(fingerprint);
+            issues.append(QJsonObject{
+                {QStringLiteral("description"), description},
+                {QStringLiteral("check_name"), check},
+                {QStringLiteral("fingerprint"), QString::fromLatin1(fingerprint)},
+                {QStringLiteral("severity"),
+                 e.errorCode == 0 ? QStringLiteral("critical") : QStringLiteral("major")},
+                {QStringLiteral("location"),
+                 QJsonObject{{QStringLiteral("path"), path},
+                             {QStringLiteral("lines"),
+                              QJsonObject{{QStringLiteral("begin"), std::max(1, e.line)}}}}}});
+        }
+    }
+    return JsonWithoutTerminalControls(
+        shownJson(QJsonDocument(issues).toJson(QJsonDocument::Indented)));
 }
 
 QString GnuLines(const FileVerdict& verdict) {

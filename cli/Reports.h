@@ -46,6 +46,10 @@ QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds,
 QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccessful);
 // One line per error, "PATH:LINE:COLUMN: error: MESSAGE" (the GNU form); nothing for a valid
 // file.
+// GitLab's Code Quality report: a JSON array with one issue per error (description, check_name,
+// a fingerprint that stays while the finding does, severity, location.path relative to the
+// working folder where it can be, location.lines.begin).
+QByteArray GitlabReport(const QList<FileVerdict>& verdicts);
 QString GnuLines(const FileVerdict& verdict);
 // One GitHub Actions "::error file=...,line=...,col=...::MESSAGE" command per error.
 QString GithubLines(const FileVerdict& verdict);

@@ -489,6 +489,52 @@ private slots:
     }
 
     // SARIF and JUnit validate against their schemas, whatever the paths and reports hold.
+    // GitLab's Code Quality report: one issue per error with the fields GitLab reads, paths
+    // relative to the working folder, fingerprints unique and unmoved when only the line moves.
+    void gitlabCodeQuality() {
+        TestEnv env;
+        env.write("docs/bad.xml", "<a>\n<b></c>\n</a>");
+        env.write("docs/twice.xml", "<a x='1' x='2'/>");
+        env.write("docs/good.xml", "<a/>");
+        Start start;
+        start.folder = env.path(".");
+        const auto issuesOf = [&](const QStringList& arguments) {
+            const Run run = check(QStringList{"--format", "gitlab"} + arguments, start);
+            [&] { QCOMPARE(run.status, 1); }();
+            return QJsonDocument::fromJson(run.out.toUtf8()).array();
+        };
+        const QJsonArray issues = issuesOf({"--all-errors", env.path("docs")});
+        QVERIFY(issues.size() >= 2);
+        QSet<QString> fingerprints;
+        QString badFingerprint;
+        for (const QJsonValue issue : issues) {
+            const QJsonObject o = issue.toObject();
+            for (const char* key : {"description", "check_name", "fingerprint", "severity"})
+                QVERIFY2(!o[key].toString().isEmpty(), key);
+            QCOMPARE(o["severity"].toString(), QString("major"));
+            const QString path = o["location"]["path"].toString();
+            QVERIFY2(path == "docs/bad.xml" || path == "docs/twice.xml", qPrintable(path));
+            QVERIFY(o["location"]["lines"]["begin"].toInt() >= 1);
+            QVERIFY(o["check_name"].toString().startsWith("brellix/xml-"));
+            fingerprints.insert(o["fingerprint"].toString());
+            if (path == "docs/bad.xml" && badFingerprint.isEmpty()) {
+                badFingerprint = o["fingerprint"].toString();
+                QCOMPARE(o["location"]["lines"]["begin"].toInt(), 2);
+            }
+        }
+        QCOMPARE(fingerprints.size(), issues.size());
+        // The same error two lines further down keeps its fingerprint.
+        env.write("docs/bad.xml", "<a>\n\n\n<b></c>\n</a>");
+        const QJsonObject moved = issuesOf({"docs/bad.xml"})[0].toObject();
+        QCOMPARE(moved["location"]["lines"]["begin"].toInt(), 4);
+        QCOMPARE(moved["fingerprint"].toString(), badFingerprint);
+        // Nothing wrong: an empty array.
+        const Run clean = check({"--format", "gitlab", "docs/good.xml"}, start);
+        QCOMPARE(clean.status, 0);
+        QCOMPARE(QJsonDocument::fromJson(clean.out.toUtf8()).array().size(), 0);
+        QVERIFY(QJsonDocument::fromJson(clean.out.toUtf8()).isArray());
+    }
+
     void sarifAndJunitValidate() {
         TestEnv env;
         const QString tree = MakeCheckCorpus(env);
