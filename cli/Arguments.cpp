@@ -7,6 +7,41 @@
 
 #include <libxml/parser.h>
 
+#include <cstring>
+
+std::optional<CiShard> CiShardOfEnvironment() {
+    struct System {
+        const char* index;
+        const char* total;
+        int first;  // the number of the first shard
+    };
+    // GitLab's parallel jobs, CircleCI, Buildkite, Bazel's test sharding.
+    static const System systems[] = {{"CI_NODE_INDEX", "CI_NODE_TOTAL", 1},
+                                     {"CIRCLE_NODE_INDEX", "CIRCLE_NODE_TOTAL", 0},
+                                     {"BUILDKITE_PARALLEL_JOB", "BUILDKITE_PARALLEL_JOB_COUNT", 0},
+                                     {"TEST_SHARD_INDEX", "TEST_TOTAL_SHARDS", 0}};
+    for (const System& system : systems) {
+        if (!qEnvironmentVariableIsSet(system.index) || !qEnvironmentVariableIsSet(system.total))
+            continue;
+        CiShard shard;
+        bool indexNumber = false;
+        bool totalNumber = false;
+        const int index = qEnvironmentVariable(system.index).trimmed().toInt(&indexNumber);
+        shard.count = qEnvironmentVariable(system.total).trimmed().toInt(&totalNumber);
+        shard.shard = index - system.first + 1;
+        if (!indexNumber || !totalNumber || shard.count < 1 || shard.shard < 1 ||
+            shard.shard > shard.count)
+            shard.error =
+                QStringLiteral("--shard auto: %1='%2' and %3='%4' name no shard")
+                    .arg(QLatin1String(system.index), Visible(qEnvironmentVariable(system.index)),
+                         QLatin1String(system.total), Visible(qEnvironmentVariable(system.total)));
+        if (std::strcmp(system.index, "TEST_SHARD_INDEX") == 0)
+            shard.statusFile = qEnvironmentVariable("TEST_SHARD_STATUS_FILE");
+        return shard;
+    }
+    return std::nullopt;
+}
+
 Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -66,8 +101,15 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
     const QCommandLineOption shard(
         QStringLiteral("shard"),
         QStringLiteral("Check only the K-th of N parts of the files (1 <= K <= N), split by a "
-                       "hash of each path: the same split on every machine."),
+                       "hash of each path: the same split on every machine. auto: the part "
+                       "and count that the CI system gives the job (GitLab, CircleCI, "
+                       "Buildkite, Bazel)."),
         QStringLiteral("K/N"));
+    const QCommandLineOption shardBy(
+        QStringLiteral("shard-by"),
+        QStringLiteral("How --shard splits: path (default) or size (parts of about the same "
+                       "number of bytes; the same split for the same files on every machine)."),
+        QStringLiteral("HOW"));
     const QCommandLineOption schema(
         QStringLiteral("schema"),
         QStringLiteral("Check each file also against the W3C XML Schema (1.0) in FILE. Give it "
@@ -130,7 +172,7 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
                        format,        jobs,        allErrors, quiet,   timing,      filesFrom,
                        nul,           shard,       schema,    relaxng, schemaHints, config,
                        noConfig,      printConfig, catalog,   exclude, output,      cache,
-                       cacheLocation, cacheClear});
+                       cacheLocation, cacheClear,  shardBy});
     parser.addPositionalArgument(
         QStringLiteral("PATH"),
         QStringLiteral("Files to check, folders to search, - for standard input."),
@@ -169,7 +211,7 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
 
     // An option that takes one value, given twice, would quietly lose one of them.
     for (const QCommandLineOption* single : {&ext, &validList, &invalidList, &format, &jobs, &shard,
-                                             &relaxng, &config, &cacheLocation}) {
+                                             &shardBy, &relaxng, &config, &cacheLocation}) {
         if (parser.values(*single).size() > 1) {
             const QString name = single->names().constLast();
             return usageError(
@@ -232,7 +274,19 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
     options.errorsPerFile = parser.isSet(allErrors) ? kMaxErrorsPerFile : 1;
     options.quiet = parser.isSet(quiet);
     options.timing = parser.isSet(timing);
-    if (parser.isSet(shard)) {
+    if (parser.isSet(shard) && parser.value(shard) == QLatin1String("auto")) {
+        const std::optional<CiShard> given = CiShardOfEnvironment();
+        if (!given)
+            return usageError(QStringLiteral(
+                "--shard auto found no shard of a CI system (CI_NODE_INDEX and CI_NODE_TOTAL, "
+                "CIRCLE_NODE_INDEX and CIRCLE_NODE_TOTAL, BUILDKITE_PARALLEL_JOB and "
+                "BUILDKITE_PARALLEL_JOB_COUNT, TEST_SHARD_INDEX and TEST_TOTAL_SHARDS)"));
+        if (!given->error.isEmpty())
+            return usageError(given->error);
+        options.shard = given->shard;
+        options.shardCount = given->count;
+        options.shardStatusFile = given->statusFile;
+    } else if (parser.isSet(shard)) {
         const QStringList parts = parser.value(shard).split(QLatin1Char('/'));
         bool kNumber = false;
         bool nNumber = false;
@@ -243,7 +297,16 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
         if (!kNumber || !nNumber || options.shardCount < 1 || options.shard < 1 ||
             options.shard > options.shardCount)
             return usageError(
-                QStringLiteral("--shard needs K/N with 1 <= K <= N (for instance 2/4)"));
+                QStringLiteral("--shard needs K/N with 1 <= K <= N (for instance 2/4), or auto"));
+    }
+    if (parser.isSet(shardBy)) {
+        const QString how = parser.value(shardBy);
+        if (how != QLatin1String("path") && how != QLatin1String("size"))
+            return usageError(
+                QStringLiteral("--shard-by needs path or size, not '%1'").arg(Visible(how)));
+        if (!parser.isSet(shard))
+            return usageError(QStringLiteral("--shard-by needs --shard"));
+        options.shardBySize = how == QLatin1String("size");
     }
     options.xmlSchemas = parser.values(schema);
     options.relaxNg = parser.value(relaxng);

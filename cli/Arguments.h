@@ -13,6 +13,16 @@ struct Parsed {
     int exitStatus = kExitAllValid;  // when there are no options: --help, --version or an error
 };
 
+// The shard that the CI system the process runs in gives it (the first system whose two
+// variables are set); `error` when their values name none.
+struct CiShard {
+    int shard = 0;  // from 1
+    int count = 0;
+    QString statusFile;  // Bazel's TEST_SHARD_STATUS_FILE, touched to say the split is honoured
+    QString error;
+};
+std::optional<CiShard> CiShardOfEnvironment();
+
 // Reads the arguments (program name first). --help and --version are answered on `out`, bad
 // usage on `err`: both leave no options.
 Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err);

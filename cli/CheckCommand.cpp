@@ -20,9 +20,12 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -114,6 +117,15 @@ QHash<const ProjectRule*, QByteArray> RuleContexts(const ProjectChecks& project,
 int runCheck(const CheckOptions& options, Output& out, Output& err) {
     QElapsedTimer clock;
     clock.start();
+    // Bazel's test sharding: the file says that the test honours the split it was given.
+    if (!options.shardStatusFile.isEmpty()) {
+        QFile status(options.shardStatusFile);
+        if (!status.open(QIODevice::Append)) {
+            err.message(QStringLiteral("cannot touch TEST_SHARD_STATUS_FILE '%1': %2")
+                            .arg(Visible(options.shardStatusFile), Visible(status.errorString())));
+            return kExitTrouble;
+        }
+    }
     // The lists must not replace what the checks read: DTDs, entities, schemas, catalogs.
     RecordLoadedFiles(!options.validListFile.isEmpty() || !options.invalidListFile.isEmpty() ||
                       !options.outputs.empty());
@@ -190,10 +202,16 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
         err.message(*conflict);
         return kExitTrouble;
     }
-    if (options.shardCount > 0)
+    if (options.shardCount > 0 && options.shardBySize) {
+        const std::vector<int> parts = ShardsBySize(gathered.entries, options.shardCount);
+        std::size_t i = 0;
+        std::erase_if(gathered.entries,
+                      [&](const Entry&) { return parts[i++] != options.shard - 1; });
+    } else if (options.shardCount > 0) {
         std::erase_if(gathered.entries, [&](const Entry& e) {
             return ShardOfPath(e.path, options.shardCount) != options.shard - 1;
         });
+    }
     bool trouble = false;
     for (const Entry& e : gathered.entries)
         trouble = trouble || !e.unreadable.isEmpty();
@@ -335,6 +353,34 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
 }
 
 }  // namespace
+
+std::vector<int> ShardsBySize(const std::vector<Entry>& entries, int count) {
+    // The largest first, each to the part that holds the fewest bytes so far (the first of
+    // equals); equal sizes in the order of their paths' bytes, so that the order the files were
+    // given in does not matter.
+    std::vector<std::pair<qint64, QByteArray>> files;
+    files.reserve(entries.size());
+    for (const Entry& e : entries)
+        files.emplace_back(
+            e.standardInput ? 0 : std::max<qint64>(0, QFileInfo(e.checkPath()).size()),
+            PathBytes(e.path));
+    std::vector<std::size_t> order(entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return files[a].first != files[b].first ? files[a].first > files[b].first
+                                                : files[a].second < files[b].second;
+    });
+    std::vector<qint64> bytes(static_cast<std::size_t>(std::max(1, count)), 0);
+    std::vector<int> parts(entries.size(), 0);
+    for (const std::size_t i : order) {
+        const auto least = std::min_element(bytes.begin(), bytes.end());
+        parts[i] = static_cast<int>(least - bytes.begin());
+        // A file counts at least a little, so that empty files spread too.
+        *least += std::max<qint64>(files[i].first, 1);
+    }
+    return parts;
+}
 
 int ShardOfPath(const QString& path, int count) {
     // 64-bit FNV-1a: simple, and defined by its bytes alone.

@@ -27,7 +27,9 @@ struct CheckOptions {
     bool nulSeparated = false;
     int shard = 0;  // check only the shard-th part (from 1) of shardCount; 0: all
     int shardCount = 0;
-    bool colour = false;  // colour the text output (a terminal, and NO_COLOR not set)
+    bool shardBySize = false;  // --shard-by size: parts of about the same number of bytes
+    QString shardStatusFile;   // touched when the run starts (Bazel's test sharding)
+    bool colour = false;       // colour the text output (a terminal, and NO_COLOR not set)
     // --schema: every file is also checked against the XML Schema made of these documents.
     QStringList xmlSchemas;
     QString relaxNg;               // --relaxng: ... against this RELAX NG schema (XML syntax)
@@ -57,6 +59,11 @@ inline constexpr int kMaxErrorsPerFile = 100;
 // The part (0 to count - 1) that --shard puts `path` in: from a hash of the path's UTF-8
 // bytes, the same on every machine.
 int ShardOfPath(const QString& path, int count);
+
+struct Entry;
+// --shard-by size: the part (0 to count - 1) of each of `entries`, parts of about the same
+// number of bytes; the same for the same files and sizes on every machine.
+std::vector<int> ShardsBySize(const std::vector<Entry>& entries, int count);
 
 // Runs the command with its arguments (program name first); writes results to `out` and
 // messages to `err`; returns the exit status.

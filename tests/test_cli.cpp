@@ -696,6 +696,51 @@ private slots:
         QCOMPARE(check({"--shard", "1/1", "f1.xml"}, start).out, QString("valid: f1.xml\n"));
         // An empty part of a non-empty set is no failure.
         QCOMPARE(check({"--shard", "1/3", "f1.xml"}, start).status, 0);
+
+        // auto: the part that the CI system gives, numbered its own way.
+        const QString expected = check({"--shard", "2/3", "."}, start).out;
+        const QString status = env.path("bazel-status");
+        for (const QStringList& settings :
+             {QStringList{"CI_NODE_INDEX=2", "CI_NODE_TOTAL=3"},
+              QStringList{"CIRCLE_NODE_INDEX=1", "CIRCLE_NODE_TOTAL=3"},
+              QStringList{"BUILDKITE_PARALLEL_JOB=1", "BUILDKITE_PARALLEL_JOB_COUNT=3"},
+              QStringList{"TEST_SHARD_INDEX=1", "TEST_TOTAL_SHARDS=3",
+                          "TEST_SHARD_STATUS_FILE=" + status}}) {
+            Start ci = start;
+            ci.environment = settings;
+            const Run run = check({"--shard", "auto", "."}, ci);
+            QCOMPARE(run.status, 0);
+            QCOMPARE(run.out, expected);
+        }
+        QVERIFY(QFile::exists(status));
+        Start wrong = start;
+        wrong.environment = {"CI_NODE_INDEX=4", "CI_NODE_TOTAL=3"};
+        QVERIFY(check({"--shard", "auto", "."}, wrong).err.contains("name no shard"));
+        Start none = start;
+        for (const char* name :
+             {"CI_NODE_INDEX", "CIRCLE_NODE_INDEX", "BUILDKITE_PARALLEL_JOB", "TEST_SHARD_INDEX"})
+            none.environment.append(QString(name) + "=");
+        const Run missing = check({"--shard", "auto", "."}, none);
+        QCOMPARE(missing.status, 2);
+        QVERIFY2(missing.err.contains("found no shard of a CI system") ||
+                     missing.err.contains("name no shard"),
+                 qPrintable(missing.err));
+
+        // size: one large file alone in its part, the small ones in the others; together all.
+        env.write("big.xml", "<a>" + QByteArray(200000, 'x') + "</a>");
+        QStringList bySize;
+        for (int k = 1; k <= 3; ++k) {
+            const QStringList part = lines(
+                check({"--shard", QString("%1/3").arg(k), "--shard-by", "size", "."}, start).out);
+            if (part.contains("valid: ./big.xml"))
+                QCOMPARE(part.size(), 1);
+            else
+                QCOMPARE(part.size(), 20);
+            bySize += part;
+        }
+        QCOMPARE(QSet<QString>(bySize.begin(), bySize.end()).size(), 41);
+        QCOMPARE(check({"--shard-by", "size", "."}, start).status, 2);
+        QCOMPARE(check({"--shard", "1/2", "--shard-by", "name", "."}, start).status, 2);
     }
 
     // Colour only on a terminal, and never with NO_COLOR set.
