@@ -323,6 +323,7 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
                 return SarifReport(verdicts, !trouble);
             case OutputFormat::Gitlab:
                 return GitlabReport(verdicts);
+
             default:
                 return QByteArray();
         }
@@ -336,6 +337,7 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
     out.flush();
     if (gathered.skipped.total() > 0 && !options.quiet)
         err.write(SkippedText(gathered.skipped));
+
     if (!options.quiet) {
         err.write(ExcludedText(gathered));
         err.write(LeftOutText(gathered.leftOut));
@@ -347,6 +349,10 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
         if (!options.quiet)
             err.message(CacheCountsText(cached.load(), verdicts.size() - cached.load()));
     }
+    // The text output's last line, beside the other messages so that what reads the verdict
+    // lines finds only those on standard output.
+    if (options.format == OutputFormat::Text && !options.quiet)
+        err.message(TextSummary(verdicts, gathered.skipped, seconds));
     if (trouble)
         return kExitTrouble;
     return invalidRows.isEmpty() ? kExitAllValid : kExitSomeInvalid;

@@ -372,6 +372,19 @@ QByteArray GitlabReport(const QList<FileVerdict>& verdicts) {
         shownJson(QJsonDocument(issues).toJson(QJsonDocument::Indented)));
 }
 
+QString TextSummary(const QList<FileVerdict>& verdicts, const SkippedFiles& skipped,
+                    double seconds) {
+    const auto valid = std::count_if(verdicts.begin(), verdicts.end(),
+                                     [](const FileVerdict& v) { return v.result.loaded; });
+    return QStringLiteral("%1 file%2: %3 valid, %4 invalid, %5 skipped, in %6 s")
+        .arg(verdicts.size())
+        .arg(verdicts.size() == 1 ? QString() : QStringLiteral("s"))
+        .arg(valid)
+        .arg(verdicts.size() - valid)
+        .arg(skipped.total())
+        .arg(seconds, 0, 'f', 2);
+}
+
 QString GnuLines(const FileVerdict& verdict) {
     QString lines;
     for (const ParseErrorReport& e : ErrorsOf(verdict)) {

@@ -46,6 +46,9 @@ QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds,
 QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccessful);
 // One line per error, "PATH:LINE:COLUMN: error: MESSAGE" (the GNU form); nothing for a valid
 // file.
+// The line that ends the text output: how many files, valid, invalid and skipped, and the time.
+QString TextSummary(const QList<FileVerdict>& verdicts, const SkippedFiles& skipped,
+                    double seconds);
 // GitLab's Code Quality report: a JSON array with one issue per error (description, check_name,
 // a fingerprint that stays while the finding does, severity, location.path relative to the
 // working folder where it can be, location.lines.begin).

@@ -163,9 +163,9 @@ private slots:
                                   "valid: d/sub%1/dtd.xml\n")
                                   .arg(kFffd);
         QCOMPARE(QString::fromUtf8(run.out), shown);
-        QCOMPARE(run.err,
-                 QByteArray("brellix-check: left out 1 folder and what is in them: 1 with \"?\" "
-                            "or a control character in the name\n"));
+        QVERIFY(run.err.startsWith(
+            QByteArray("brellix-check: left out 1 folder and what is in them: 1 with \"?\" "
+                       "or a control character in the name\nbrellix-check: 6 files: ")));
         QCOMPARE(t.read("v.txt"),
                  QByteArray("d/ok.xml\r\nd/\xef\xbb\xbf"
                             "bom.xml\r\nd/sub\xe9/a.xml\r\nd/sub\xe9/dtd.xml\r\n"));
