@@ -349,6 +349,17 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
         if (!options.quiet)
             err.message(CacheCountsText(cached.load(), verdicts.size() - cached.load()));
     }
+    // GitHub shows only the first few annotations of a job: its summary lists every failure.
+    const QString stepSummary = qEnvironmentVariable("GITHUB_STEP_SUMMARY");
+    if (options.format == OutputFormat::Github && !stepSummary.isEmpty()) {
+        QFile file(stepSummary);
+        const QByteArray text = GithubStepSummary(verdicts, gathered.skipped).toUtf8();
+        if (!file.open(QIODevice::Append) || file.write(text) != text.size() || !file.flush()) {
+            err.message(QStringLiteral("cannot add to the job summary GITHUB_STEP_SUMMARY '%1': %2")
+                            .arg(Visible(stepSummary), Visible(file.errorString())));
+            trouble = true;
+        }
+    }
     // The text output's last line, beside the other messages so that what reads the verdict
     // lines finds only those on standard output.
     if (options.format == OutputFormat::Text && !options.quiet)

@@ -385,6 +385,47 @@ QString TextSummary(const QList<FileVerdict>& verdicts, const SkippedFiles& skip
         .arg(seconds, 0, 'f', 2);
 }
 
+QString GithubStepSummary(const QList<FileVerdict>& verdicts, const SkippedFiles& skipped) {
+    // Markdown table cells: one line, no cell breaks, code spans closed.
+    const auto cell = [](const QString& text) {
+        QString escaped = oneLine(Visible(text));
+        escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+        escaped.replace(QLatin1Char('|'), QStringLiteral("\\|"));
+        escaped.replace(QLatin1Char('`'), QStringLiteral("\\`"));
+        escaped.replace(QLatin1Char('<'), QStringLiteral("&lt;"));
+        return escaped;
+    };
+    qsizetype invalid = 0;
+    QString rows;
+    for (const FileVerdict& v : verdicts) {
+        if (v.result.loaded)
+            continue;
+        if (++invalid > kStepSummaryRows)
+            continue;
+        const QList<ParseErrorReport> errors = ErrorsOf(v);
+        const ParseErrorReport& first = errors.front();
+        QString place = first.line > 0 ? QStringLiteral("%1").arg(first.line) : QString();
+        rows += QStringLiteral("| %1 | %2 | %3 |\n")
+                    .arg(cell(v.path), place, cell(messageOf(v, first)));
+    }
+    QString text = QStringLiteral(
+                       "### brellix-check\n\n%1 file%2: %3 valid, %4 invalid, %5 "
+                       "skipped\n")
+                       .arg(verdicts.size())
+                       .arg(verdicts.size() == 1 ? QString() : QStringLiteral("s"))
+                       .arg(verdicts.size() - invalid)
+                       .arg(invalid)
+                       .arg(skipped.total());
+    if (invalid > 0) {
+        text += QStringLiteral("\n| File | Line | First error |\n| --- | --- | --- |\n") + rows;
+        if (invalid > kStepSummaryRows)
+            text += QStringLiteral("\nand %1 more invalid file%2\n")
+                        .arg(invalid - kStepSummaryRows)
+                        .arg(invalid - kStepSummaryRows == 1 ? QString() : QStringLiteral("s"));
+    }
+    return text + QLatin1Char('\n');
+}
+
 QString GnuLines(const FileVerdict& verdict) {
     QString lines;
     for (const ParseErrorReport& e : ErrorsOf(verdict)) {

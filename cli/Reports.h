@@ -49,6 +49,11 @@ QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccess
 // The line that ends the text output: how many files, valid, invalid and skipped, and the time.
 QString TextSummary(const QList<FileVerdict>& verdicts, const SkippedFiles& skipped,
                     double seconds);
+// The Markdown that --format github appends to the job's summary ($GITHUB_STEP_SUMMARY): the
+// counts, then the invalid files with their first error, at most kStepSummaryRows of them and
+// how many more.
+inline constexpr int kStepSummaryRows = 50;
+QString GithubStepSummary(const QList<FileVerdict>& verdicts, const SkippedFiles& skipped);
 // GitLab's Code Quality report: a JSON array with one issue per error (description, check_name,
 // a fingerprint that stays while the finding does, severity, location.path relative to the
 // working folder where it can be, location.lines.begin).

@@ -498,6 +498,39 @@ private slots:
     }
 
     // SARIF and JUnit validate against their schemas, whatever the paths and reports hold.
+    // With --format github the job's summary gets every failure GitHub's annotations would
+    // leave out: the counts, then the invalid files with their first error, up to a bound.
+    void githubJobSummary() {
+        constexpr int kStepSummaryRows = 50;  // the rows it lists at most
+        TestEnv env;
+        for (int i = 0; i < kStepSummaryRows + 3; ++i)
+            env.write(QString("t/bad%1.xml").arg(i, 2, 10, QChar('0')), "<a>|`<b>");
+        env.write("t/good.xml", "<a/>");
+        const QString summary = env.write("summary.md", "before\n");
+        Start start;
+        start.environment = {"GITHUB_STEP_SUMMARY=" + summary};
+        const Run run = check({"--format", "github", env.path("t")}, start);
+        QCOMPARE(run.status, 1);
+        const QString text = QString::fromUtf8(readAll(summary));
+        QVERIFY2(text.startsWith(QString("before\n### brellix-check\n\n%1 files: 1 valid, %2 "
+                                         "invalid, 0 skipped\n\n| File | Line | First error |")
+                                     .arg(kStepSummaryRows + 4)
+                                     .arg(kStepSummaryRows + 3)),
+                 qPrintable(text));
+        QCOMPARE(text.count("| " + env.path("t/bad")), kStepSummaryRows);
+        QVERIFY(text.contains("\nand 3 more invalid files\n"));
+        QVERIFY(!text.contains("good.xml"));
+        // The row holds no cell break nor code span from the file.
+        QVERIFY(!text.contains("|`"));
+        // Another format leaves the summary alone; one that cannot be written fails the run.
+        QCOMPARE(check({"--format", "gnu", env.path("t")}, start).status, 1);
+        QCOMPARE(readAll(summary).size(), text.toUtf8().size());
+        start.environment = {"GITHUB_STEP_SUMMARY=" + env.path("no/such/folder/summary.md")};
+        const Run lost = check({"--format", "github", env.path("t/good.xml")}, start);
+        QCOMPARE(lost.status, 2);
+        QVERIFY2(lost.err.contains("cannot add to the job summary"), qPrintable(lost.err));
+    }
+
     // GitLab's Code Quality report: one issue per error with the fields GitLab reads, paths
     // relative to the working folder, fingerprints unique and unmoved when only the line moves.
     void gitlabCodeQuality() {
