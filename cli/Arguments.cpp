@@ -1,13 +1,27 @@
 #include "Arguments.h"
 
+#include "Reports.h"
 #include "VisibleText.h"
 
 #include <QCommandLineParser>
 #include <QHash>
 
-#include <libxml/parser.h>
-
 #include <cstring>
+
+std::optional<OutputFormat> OutputFormatNamed(const QString& name) {
+    static const QHash<QString, OutputFormat> formats{
+        {QStringLiteral("text"), OutputFormat::Text},
+        {QStringLiteral("json"), OutputFormat::Json},
+        {QStringLiteral("junit"), OutputFormat::Junit},
+        {QStringLiteral("gnu"), OutputFormat::Gnu},
+        {QStringLiteral("github"), OutputFormat::Github},
+        {QStringLiteral("sarif"), OutputFormat::Sarif},
+        {QStringLiteral("gitlab"), OutputFormat::Gitlab}};
+    const auto found = formats.constFind(name);
+    if (found == formats.cend())
+        return std::nullopt;
+    return *found;
+}
 
 std::optional<CiShard> CiShardOfEnvironment() {
     struct System {
@@ -195,17 +209,15 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
                                  "compile, or a project configuration\nthat cannot be used.\n"
                                  "\nA project configuration (.brellix.toml) names the files to "
                                  "check, what to\nleave out, catalogs, and rules that pair file "
-                                 "patterns with a schema;\nsee brellix-check(1).\n"));
+                                 "patterns with a schema;\nsee brellix-check(1).\n"
+                                 "\nbrellix-check merge PART... merges the json outputs of the "
+                                 "shards of one run\n(see brellix-check merge --help).\n"));
         return parsed;
     }
     if (parser.isSet(version)) {
         // The libxml2 it runs on decides verdicts: the one loaded, not the one built against.
-        const int release = QByteArray(xmlParserVersion).toInt();
-        out.write(QStringLiteral("brellix-check %1\nlibxml2 %2.%3.%4\n")
-                      .arg(QStringLiteral(BRELLIX_VERSION))
-                      .arg(release / 10000)
-                      .arg(release / 100 % 100)
-                      .arg(release % 100));
+        out.write(QStringLiteral("brellix-check %1\nlibxml2 %2\n")
+                      .arg(QStringLiteral(BRELLIX_VERSION), LibxmlVersionInUse()));
         return parsed;
     }
 
@@ -252,19 +264,12 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
     if (parser.isSet(invalidList) && options.invalidListFile.isEmpty())
         return usageError(QStringLiteral("--invalid-list needs a file name"));
     const QString formatName = parser.value(format);
-    static const QHash<QString, OutputFormat> formats{
-        {QStringLiteral("text"), OutputFormat::Text},
-        {QStringLiteral("json"), OutputFormat::Json},
-        {QStringLiteral("junit"), OutputFormat::Junit},
-        {QStringLiteral("gnu"), OutputFormat::Gnu},
-        {QStringLiteral("github"), OutputFormat::Github},
-        {QStringLiteral("sarif"), OutputFormat::Sarif},
-        {QStringLiteral("gitlab"), OutputFormat::Gitlab}};
-    if (!formats.contains(formatName))
+
+    if (!OutputFormatNamed(formatName))
         return usageError(
             QStringLiteral("unknown format '%1' (text, json, junit, gnu, github, sarif or gitlab)")
                 .arg(Visible(formatName)));
-    options.format = formats.value(formatName);
+    options.format = *OutputFormatNamed(formatName);
     if (parser.isSet(jobs)) {
         bool number = false;
         options.threads = parser.value(jobs).toInt(&number);
@@ -338,12 +343,12 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
             return usageError(QStringLiteral("--output needs FORMAT:FILE (for instance "
                                              "junit:report.xml), not '%1'")
                                   .arg(Visible(value)));
-        if (!formats.contains(name))
+        if (!OutputFormatNamed(name))
             return usageError(
                 QStringLiteral("unknown format '%1' in --output (text, json, junit, gnu, github, "
                                "sarif or gitlab)")
                     .arg(Visible(name)));
-        options.outputs.emplace_back(formats.value(name), value.mid(colon + 1));
+        options.outputs.emplace_back(*OutputFormatNamed(name), value.mid(colon + 1));
     }
     options.cache = parser.isSet(cache);
     options.cacheLocation = parser.value(cacheLocation);

@@ -13,6 +13,9 @@ struct Parsed {
     int exitStatus = kExitAllValid;  // when there are no options: --help, --version or an error
 };
 
+// The output format of a name of --format ("text", "json" ...); nothing for another name.
+std::optional<OutputFormat> OutputFormatNamed(const QString& name);
+
 // The shard that the CI system the process runs in gives it (the first system whose two
 // variables are set); `error` when their values name none.
 struct CiShard {

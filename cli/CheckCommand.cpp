@@ -4,6 +4,7 @@
 #include "Arguments.h"
 #include "Gathering.h"
 #include "ListFiles.h"
+#include "Merge.h"
 #include "Output.h"
 #include "PathList.h"
 #include "Project.h"
@@ -66,30 +67,6 @@ QString CacheFolder(const CheckOptions& options, const ProjectConfig& config) {
         return QDir(config.folder).filePath(QStringLiteral(".brellix-cache"));
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
         .filePath(QStringLiteral("brellix"));
-}
-
-// What a verdict adds to a report that is written as the run goes (text, gnu, github); empty
-// for the others, which are made whole at the end.
-QString StreamedLines(OutputFormat format, const FileVerdict& verdict, const CheckOptions& options,
-                      bool colour) {
-    const bool loaded = verdict.result.loaded;
-    switch (format) {
-        case OutputFormat::Text:
-            if (loaded && options.quiet)
-                return QString();
-            if (colour)
-                return (loaded ? QStringLiteral("\x1b[32mvalid:\x1b[0m ")
-                               : QStringLiteral("\x1b[1;31minvalid:\x1b[0m ")) +
-                       TextLine(verdict, options.report) + QLatin1Char('\n');
-            return (loaded ? QStringLiteral("valid: ") : QStringLiteral("invalid: ")) +
-                   TextLine(verdict, options.report) + QLatin1Char('\n');
-        case OutputFormat::Gnu:
-            return GnuLines(verdict);
-        case OutputFormat::Github:
-            return GithubLines(verdict);
-        default:
-            return QString();
-    }
 }
 
 QString CacheCountsText(qsizetype cached, qsizetype checked) {
@@ -202,6 +179,8 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
         err.message(*conflict);
         return kExitTrouble;
     }
+    for (std::size_t i = 0; i < gathered.entries.size(); ++i)
+        gathered.entries[i].position = static_cast<qsizetype>(i);
     if (options.shardCount > 0 && options.shardBySize) {
         const std::vector<int> parts = ShardsBySize(gathered.entries, options.shardCount);
         std::size_t i = 0;
@@ -289,8 +268,12 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
             result = *entry.known;
         else
             seconds = times.take(entry.checkPath());
-        FileVerdict verdict{path, result, CheckResultRow(path, result, options.report),
-                            entry.unreadable, seconds};
+        FileVerdict verdict{path,
+                            result,
+                            CheckResultRow(path, result, options.report),
+                            entry.unreadable,
+                            seconds,
+                            options.shardCount > 0 ? entry.position : qsizetype{-1}};
         if (result.failedStep != 0) {
             err.message(QStringLiteral("the check of '%1' failed (%2at line %3): %4")
                             .arg(Visible(path), ValidateLocation(),
@@ -298,13 +281,15 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
             err.flush();
         }
         (result.loaded ? validRows : invalidRows).append(verdict.row);
-        const QString lines = StreamedLines(options.format, verdict, options, options.colour);
+        const QString lines =
+            StreamedLines(options.format, verdict, options.report, options.quiet, options.colour);
         if (!lines.isEmpty()) {
             out.write(lines);
             out.flush();
         }
         for (std::size_t i = 0; i < options.outputs.size(); ++i)
-            outputTexts[i] += StreamedLines(options.outputs[i].first, verdict, options, false);
+            outputTexts[i] += StreamedLines(options.outputs[i].first, verdict, options.report,
+                                            options.quiet, false);
         verdicts.append(std::move(verdict));
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
@@ -316,7 +301,8 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
             case OutputFormat::Json:
                 return JsonReport(verdicts, gathered.skipped,
                                   options.timing ? std::optional<double>(seconds) : std::nullopt,
-                                  options.errorsPerFile > 1, options.quiet, cached.load());
+                                  options.errorsPerFile > 1, options.quiet, cached.load(),
+                                  RunFacts{options.shard, options.shardCount, options.shardBySize});
             case OutputFormat::Junit:
                 return JunitReport(verdicts, seconds, started);
             case OutputFormat::Sarif:
@@ -413,8 +399,14 @@ int RunCheckCommand(const QStringList& arguments, std::FILE* out, std::FILE* err
     Output output(out);
     Output errors(err);
     int status = kExitTrouble;
-    const Parsed parsed = ParseArguments(arguments, output, errors);
-    if (!parsed.options) {
+    const Parsed parsed = arguments.size() > 1 && arguments[1] == QLatin1String("merge")
+                              ? Parsed{}
+                              : ParseArguments(arguments, output, errors);
+    if (arguments.size() > 1 && arguments[1] == QLatin1String("merge")) {
+        QStringList rest = arguments;
+        rest.removeAt(1);
+        status = RunMergeCommand(rest, output, errors);
+    } else if (!parsed.options) {
         output.flush();
         status = parsed.exitStatus;
     } else {

@@ -21,6 +21,7 @@ struct Entry {
     QString unreadable;                // why a PATH named directly cannot be read
     std::optional<CheckResult> known;  // the verdict without a check (a folder that cannot be read)
     bool walked = false;               // found in a folder (not named directly)
+    qsizetype position = 0;            // its place among all the files of the run
     // What the check opens: the path, or "./-" for a file named "-" in a list.
     QString checkPath() const {
         return !standardInput && path == QLatin1String("-") ? QStringLiteral("./-") : path;

@@ -15,6 +15,8 @@
 #include <QUrl>
 #include <QXmlStreamWriter>
 
+#include <libxml/parser.h>
+
 namespace {
 
 QString withoutFinalLineBreak(QString text) {
@@ -155,8 +157,39 @@ QList<ParseErrorReport> ErrorsOf(const FileVerdict& verdict) {
     return errors;
 }
 
+QString LibxmlVersionInUse() {
+    const int release = QByteArray(xmlParserVersion).toInt();
+    return QStringLiteral("%1.%2.%3")
+        .arg(release / 10000)
+        .arg(release / 100 % 100)
+        .arg(release % 100);
+}
+
+QString StreamedLines(OutputFormat format, const FileVerdict& verdict, bool withReport, bool quiet,
+                      bool colour) {
+    const bool loaded = verdict.result.loaded;
+    switch (format) {
+        case OutputFormat::Text:
+            if (loaded && quiet)
+                return QString();
+            if (colour)
+                return (loaded ? QStringLiteral("\x1b[32mvalid:\x1b[0m ")
+                               : QStringLiteral("\x1b[1;31minvalid:\x1b[0m ")) +
+                       TextLine(verdict, withReport) + QLatin1Char('\n');
+            return (loaded ? QStringLiteral("valid: ") : QStringLiteral("invalid: ")) +
+                   TextLine(verdict, withReport) + QLatin1Char('\n');
+        case OutputFormat::Gnu:
+            return GnuLines(verdict);
+        case OutputFormat::Github:
+            return GithubLines(verdict);
+        default:
+            return QString();
+    }
+}
+
 QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& skipped,
-                      std::optional<double> seconds, bool allErrors, bool onlyInvalid, int cached) {
+                      std::optional<double> seconds, bool allErrors, bool onlyInvalid, int cached,
+                      const RunFacts& facts) {
     QJsonArray files;
     int valid = 0;
     int unreadable = 0;
@@ -167,11 +200,14 @@ QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& sk
             continue;
         QJsonObject file{{QStringLiteral("path"), v.path},
                          {QStringLiteral("valid"), v.result.loaded}};
+        if (v.position >= 0)
+            file.insert(QStringLiteral("index"), static_cast<qint64>(v.position));
         if (!v.unreadable.isEmpty())
             file.insert(QStringLiteral("unreadable"), v.unreadable);
         if (v.result.loaded) {
         } else if (v.result.failedStep != 0) {
             file.insert(QStringLiteral("failure"), v.result.failure);
+            file.insert(QStringLiteral("failedStep"), v.result.failedStep);
         } else {
             file.insert(QStringLiteral("error"), errorObject(v.result.error));
             file.insert(QStringLiteral("report"), ErrorReportText(v.result.error));
@@ -197,9 +233,18 @@ QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& sk
                         {QStringLiteral("checked"), static_cast<int>(verdicts.size()) - cached}};
     if (seconds)
         summary.insert(QStringLiteral("seconds"), *seconds);
+    QJsonObject run{{QStringLiteral("version"), QStringLiteral(BRELLIX_VERSION)},
+                    {QStringLiteral("libxml2"), LibxmlVersionInUse()}};
+    if (facts.shards > 0) {
+        run.insert(QStringLiteral("shard"), facts.shard);
+        run.insert(QStringLiteral("shards"), facts.shards);
+        run.insert(QStringLiteral("shardBy"),
+                   facts.bySize ? QStringLiteral("size") : QStringLiteral("path"));
+    }
     return JsonWithoutTerminalControls(
         shownJson(QJsonDocument(QJsonObject{{QStringLiteral("files"), files},
-                                            {QStringLiteral("summary"), summary}})
+                                            {QStringLiteral("summary"), summary},
+                                            {QStringLiteral("run"), run}})
                       .toJson(QJsonDocument::Indented)));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The machine-readable forms of a check's results.
 
+#include "CheckCommand.h"
 #include "check/XmlCheck.h"
 
 #include <QByteArray>
@@ -17,7 +18,19 @@ struct FileVerdict {
     QString row;         // the row the window would add: the path, or path, " - " and the report
     QString unreadable;  // why the file named on the command line cannot be read (empty: it can)
     double seconds = 0;  // how long its check took
+    // In a shard: the file's place among all the files of the run (for merging the shards).
+    qsizetype position = -1;
 };
+
+// What a report says of the run itself: the shard it is, when it is one.
+struct RunFacts {
+    int shard = 0;  // from 1; 0: the whole run
+    int shards = 0;
+    bool bySize = false;
+};
+
+// The libxml2 release that this process runs on ("2.9.14").
+QString LibxmlVersionInUse();
 
 // The files that the folder scans left out, by reason.
 struct SkippedFiles {
@@ -35,9 +48,15 @@ QList<ParseErrorReport> ErrorsOf(const FileVerdict& verdict);
 // With `allErrors` every file with errors also carries "errors": [...]; "seconds" is in the
 // summary only when given; `onlyInvalid` lists only the files that are not valid.
 // `cached`: how many of the verdicts came from the cache.
+// "run" names the program, the libxml2 it ran on and the shard; a shard's files carry their
+// "index" among all the files.
 QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& skipped,
                       std::optional<double> seconds, bool allErrors, bool onlyInvalid,
-                      int cached = 0);
+                      int cached = 0, const RunFacts& facts = {});
+// What a verdict adds to a report that is written as the run goes (text, gnu, github); empty
+// for the others, which are made whole at the end.
+QString StreamedLines(OutputFormat format, const FileVerdict& verdict, bool withReport, bool quiet,
+                      bool colour);
 // A JUnit XML document: one test case per file (with its file, line and time), a failure for
 // each invalid file, an error for each file that could not be read or checked.
 QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds,

@@ -785,6 +785,77 @@ private slots:
         QCOMPARE(check({"--shard", "1/2", "--shard-by", "name", "."}, start).status, 2);
     }
 
+    // The json outputs of a run's shards merge into what the whole run writes, in every format
+    // and with its status; parts that are not one split of one run are refused.
+    void shardsMergeIntoTheWholeRun() {
+        TestEnv env;
+        for (int i = 0; i < 30; ++i)
+            env.write(QString("t/f%1.xml").arg(i), i % 4 ? "<a/>" : "<a><b>");
+        env.write("t/sub/deep.xml", "<!DOCTYPE a [<!ELEMENT a EMPTY>]><a>x</a>");
+        Start start;
+        start.folder = env.path("t");
+        const auto strip = [](QString junit) {
+            return junit.remove(QRegularExpression(" (time|timestamp)=\"[^\"]*\""));
+        };
+        const QStringList common{"--all-errors", "."};
+        for (const int shards : {1, 2, 7}) {
+            QStringList parts;
+            for (int k = shards; k >= 1; --k) {  // in any order
+                const QString part = env.path(QString("p%1-%2.json").arg(shards).arg(k));
+                Start to = start;
+                to.outFile = part;
+                check(
+                    QStringList{"--format", "json", "--shard", QString("%1/%2").arg(k).arg(shards),
+                                "--shard-by", shards == 7 ? "size" : "path"} +
+                        common,
+                    to);
+                parts.append(part);
+            }
+            for (const QStringList& format :
+                 {QStringList{"--format", "json"}, QStringList{"--format", "gnu"},
+                  QStringList{"--format", "sarif"}, QStringList{"--format", "gitlab"},
+                  QStringList{"--format", "text", "--report"}, QStringList{"--format", "junit"}}) {
+                const Run whole = check(format + common, start);
+                const Run merged = check(QStringList{"merge"} + format + parts, start);
+                QCOMPARE(merged.status, whole.status);
+                QCOMPARE(merged.status, 1);
+                if (format.contains("junit"))
+                    QCOMPARE(strip(merged.out), strip(whole.out));
+                else
+                    QCOMPARE(merged.out, whole.out);
+            }
+        }
+        const QString one = env.path("p2-1.json");
+        const QString two = env.path("p2-2.json");
+        const QString other = env.path("p7-3.json");
+        env.write("plain.json", check({"--format", "json", "."}, start).out.toUtf8());
+        Start quiet = start;
+        quiet.outFile = env.path("quiet.json");
+        check({"--format", "json", "--quiet", "--shard", "2/2", "."}, quiet);
+        QByteArray older = readAll(two);
+        older.replace("\"version\": \"" BRELLIX_VERSION "\"", "\"version\": \"0.0.1\"");
+        env.write("older.json", older);
+        struct Bad {
+            QStringList parts;
+            const char* message;
+        };
+        const Bad bad[] = {
+            {{one}, "the shard 2/2 is missing"},
+            {{one, two, one}, "was given twice"},
+            {{one, other}, "of another split"},
+            {{one, env.path("older.json")}, "was written by brellix-check 0.0.1"},
+            {{one, env.path("quiet.json")}, "written with --quiet"},
+            {{env.path("plain.json")}, "is not a shard"},
+            {{env.path("t/f1.xml")}, "is not the json output"},
+            {{env.path("none.json")}, "cannot read the part"},
+        };
+        for (const Bad& b : bad) {
+            const Run run = check(QStringList{"merge"} + b.parts, start);
+            QCOMPARE(run.status, 2);
+            QVERIFY2(run.err.contains(b.message), qPrintable(run.err));
+        }
+    }
+
     // Colour only on a terminal, and never with NO_COLOR set.
     void colourOnlyOnATerminal() {
         if (QStandardPaths::findExecutable("script").isEmpty())
