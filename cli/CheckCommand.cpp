@@ -306,7 +306,9 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
             case OutputFormat::Junit:
                 return JunitReport(verdicts, seconds, started);
             case OutputFormat::Sarif:
-                return SarifReport(verdicts, !trouble);
+                return SarifReport(
+                    verdicts, !trouble,
+                    RunFacts{options.shard, options.shardCount, options.shardBySize});
             case OutputFormat::Gitlab:
                 return GitlabReport(verdicts);
 

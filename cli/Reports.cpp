@@ -15,6 +15,8 @@
 #include <QUrl>
 #include <QXmlStreamWriter>
 
+#include <map>
+
 #include <libxml/parser.h>
 
 namespace {
@@ -137,6 +139,80 @@ QString visibleReport(const ParseErrorReport& error) {
     shown.srcText = Visible(shown.srcText);
     shown.url = Visible(shown.url);
     return WithLineFeeds(ErrorReportText(shown));
+}
+
+// What an error code of libxml2 means: a short name made of libxml2's own, and a sentence on
+// what such an error says of the document.
+struct CodeMeaning {
+    QString name;
+    QString description;
+};
+
+CodeMeaning meaningOf(int code) {
+    static const std::map<int, const char*> names{
+#include "ErrorCodeNames.inc"
+    };
+    if (code == 0)
+        return {QStringLiteral("Check failed"),
+                QStringLiteral("The check could not give a verdict (the parser could not be set "
+                               "up, or a limit of memory or time was reached).")};
+    const auto found = names.find(code);
+    if (found == names.end())
+        return {QStringLiteral("libxml2 error %1").arg(code),
+                QStringLiteral("An error that libxml2 reports with code %1.").arg(code)};
+    const QString symbol = QString::fromLatin1(found->second);
+    const QString domain = symbol.section(QLatin1Char('_'), 1, 1);
+    QString name =
+        symbol.section(QLatin1Char('_'), 2).toLower().replace(QLatin1Char('_'), QLatin1Char(' '));
+    if (!name.isEmpty())
+        name[0] = name[0].toUpper();
+    static const std::map<QString, const char*> domains{
+        {QStringLiteral("ERR"), "The document is not well-formed XML."},
+        {QStringLiteral("WAR"), "The document is not well-formed XML."},
+        {QStringLiteral("NS"), "The document breaks the rules of Namespaces in XML."},
+        {QStringLiteral("DTD"), "The document is not valid against its DTD."},
+        {QStringLiteral("IO"),
+         "A file could not be read (the document, its DTD, an entity or a schema), or would "
+         "have had to come from the network."},
+        {QStringLiteral("SCHEMAV"), "The document is not valid against its XML Schema."},
+        {QStringLiteral("I18N"), "The document's encoding cannot be read."},
+        {QStringLiteral("CATALOG"), "An XML catalog could not be used."},
+        {QStringLiteral("XINCLUDE"), "An XInclude could not be processed."}};
+    const auto sentence = domains.find(domain);
+    return {name, QStringLiteral("%1 (libxml2: %2, code %3.)")
+                      .arg(QString::fromLatin1(sentence != domains.end() ? sentence->second
+                                                                         : "An error of libxml2."),
+                           symbol)
+                      .arg(code)};
+}
+
+// A finding's fingerprint: the same while the finding is (its file, its code and its text with
+// the line numbers that the parser's messages quote left out, not its line); a repeat of the
+// same finding in the same file counts on, so that each is unique in `seen`.
+QString findingFingerprint(const QString& path, int code, const QString& message,
+                           QSet<QByteArray>& seen) {
+    QString unplaced = message;
+    unplaced.replace(QRegularExpression(QStringLiteral("[0-9]+")), QStringLiteral("#"));
+    QByteArray fingerprint;
+    for (int repeat = 0; fingerprint.isEmpty() || seen.contains(fingerprint); ++repeat)
+        fingerprint =
+            QCryptographicHash::hash(PathBytes(path) + '\0' + QByteArray::number(code) + '\0' +
+                                         unplaced.toUtf8() + '\0' + QByteArray::number(repeat),
+                                     QCryptographicHash::Sha256)
+                .toHex()
+                .left(32);
+    seen.insert(fingerprint);
+    return QString::fromLatin1(fingerprint);
+}
+
+// A path relative to the working folder when it lies below it.
+QString belowHere(const QString& path) {
+    if (!QDir::isAbsolutePath(path))
+        return QDir::cleanPath(path);
+    const QString relative = QDir::current().relativeFilePath(path);
+    if (relative.startsWith(QLatin1String("../")) || relative == QLatin1String(".."))
+        return path;
+    return relative;
 }
 
 }  // namespace
@@ -314,7 +390,9 @@ QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds,
     return xml;
 }
 
-QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccessful) {
+QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccessful,
+                       const RunFacts& facts) {
+    QSet<QByteArray> fingerprints;
     // Rules in the order their codes first occur.
     QMap<int, int> ruleIndex;
     QJsonArray rules;
@@ -323,17 +401,21 @@ QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccess
         for (const ParseErrorReport& e : ErrorsOf(v)) {
             if (!ruleIndex.contains(e.errorCode)) {
                 ruleIndex.insert(e.errorCode, static_cast<int>(rules.size()));
-                const QString text = e.errorCode == 0
-                                         ? QStringLiteral("The check could not give a verdict.")
-                                         : QStringLiteral("XML parser error %1.").arg(e.errorCode);
+                const CodeMeaning meaning = meaningOf(e.errorCode);
                 rules.append(
                     QJsonObject{{QStringLiteral("id"), QStringLiteral("XML%1").arg(e.errorCode)},
+                                {QStringLiteral("name"), meaning.name},
                                 {QStringLiteral("shortDescription"),
-                                 QJsonObject{{QStringLiteral("text"), text}}}});
+                                 QJsonObject{{QStringLiteral("text"), meaning.name}}},
+                                {QStringLiteral("fullDescription"),
+                                 QJsonObject{{QStringLiteral("text"), meaning.description}}}});
             }
-            QJsonObject physical{
-                {QStringLiteral("artifactLocation"),
-                 QJsonObject{{QStringLiteral("uri"), artifactUri(errorFile(v, e))}}}};
+            // Below the working folder (a checkout's root, in CI): relative to %SRCROOT%.
+            const QString file = belowHere(errorFile(v, e));
+            QJsonObject artifact{{QStringLiteral("uri"), artifactUri(file)}};
+            if (!QDir::isAbsolutePath(file))
+                artifact.insert(QStringLiteral("uriBaseId"), QStringLiteral("%SRCROOT%"));
+            QJsonObject physical{{QStringLiteral("artifactLocation"), artifact}};
             if (e.line > 0) {
                 QJsonObject region{{QStringLiteral("startLine"), e.line}};
                 if (e.linepos > 0)
@@ -348,6 +430,10 @@ QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccess
                 {QStringLiteral("ruleIndex"), ruleIndex.value(e.errorCode)},
                 {QStringLiteral("level"), QStringLiteral("error")},
                 {QStringLiteral("message"), QJsonObject{{QStringLiteral("text"), messageOf(v, e)}}},
+                {QStringLiteral("partialFingerprints"),
+                 QJsonObject{
+                     {QStringLiteral("brellixFinding/v1"),
+                      findingFingerprint(file, e.errorCode, messageOf(v, e), fingerprints)}}},
                 {QStringLiteral("locations"),
                  QJsonArray{QJsonObject{{QStringLiteral("physicalLocation"), physical}}}}});
         }
@@ -355,8 +441,19 @@ QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccess
     const QJsonObject driver{{QStringLiteral("name"), QStringLiteral("brellix-check")},
                              {QStringLiteral("version"), QStringLiteral(BRELLIX_VERSION)},
                              {QStringLiteral("rules"), rules}};
+    // Each shard is a category of its own: code scanning takes one run per category.
+    const QString category =
+        facts.shards > 0
+            ? QStringLiteral("brellix-check/shard-%1-of-%2/").arg(facts.shard).arg(facts.shards)
+            : QStringLiteral("brellix-check/");
     const QJsonObject run{
         {QStringLiteral("tool"), QJsonObject{{QStringLiteral("driver"), driver}}},
+        {QStringLiteral("automationDetails"), QJsonObject{{QStringLiteral("id"), category}}},
+        {QStringLiteral("originalUriBaseIds"),
+         QJsonObject{{QStringLiteral("%SRCROOT%"),
+                      QJsonObject{{QStringLiteral("uri"),
+                                   QString::fromUtf8(FileUrlOf(QDir::currentPath())) +
+                                       QLatin1Char('/')}}}}},
         {QStringLiteral("invocations"),
          QJsonArray{QJsonObject{{QStringLiteral("executionSuccessful"), executionSuccessful}}}},
         {QStringLiteral("results"), results}};
@@ -369,42 +466,21 @@ QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccess
 }
 
 QByteArray GitlabReport(const QList<FileVerdict>& verdicts) {
-    const QDir here = QDir::current();
     QJsonArray issues;
     QSet<QByteArray> fingerprints;
     for (const FileVerdict& v : verdicts) {
         for (const ParseErrorReport& e : ErrorsOf(v)) {
             // Paths relative to the working folder (the project's, in a CI job) where they can be.
-            QString path = errorFile(v, e);
-            if (QDir::isAbsolutePath(path)) {
-                const QString relative = here.relativeFilePath(path);
-                if (!relative.startsWith(QLatin1String("../")) && relative != QLatin1String(".."))
-                    path = relative;
-            }
-            path = QDir::cleanPath(path);
+            const QString path = belowHere(errorFile(v, e));
             const QString check = e.errorCode == 0
                                       ? QStringLiteral("brellix/check-failed")
                                       : QStringLiteral("brellix/xml-%1").arg(e.errorCode);
             const QString description = messageOf(v, e);
-            // The same while the finding is: its file, its kind and its text, not its line (nor
-            // the line numbers that the parser's messages quote); a repeat of the same finding
-            // in the same file counts on.
-            QString unplaced = description;
-            unplaced.replace(QRegularExpression(QStringLiteral("[0-9]+")), QStringLiteral("#"));
-            QByteArray fingerprint;
-            for (int repeat = 0; fingerprint.isEmpty() || fingerprints.contains(fingerprint);
-                 ++repeat)
-                fingerprint = QCryptographicHash::hash(PathBytes(path) + '\0' + check.toUtf8() +
-                                                           '\0' + unplaced.toUtf8() + '\0' +
-                                                           QByteArray::number(repeat),
-                                                       QCryptographicHash::Sha256)
-                                  .toHex()
-                                  .left(32);
-            fingerprints.insert(fingerprint);
             issues.append(QJsonObject{
                 {QStringLiteral("description"), description},
                 {QStringLiteral("check_name"), check},
-                {QStringLiteral("fingerprint"), QString::fromLatin1(fingerprint)},
+                {QStringLiteral("fingerprint"),
+                 findingFingerprint(path, e.errorCode, description, fingerprints)},
                 {QStringLiteral("severity"),
                  e.errorCode == 0 ? QStringLiteral("critical") : QStringLiteral("major")},
                 {QStringLiteral("location"),

@@ -62,7 +62,8 @@ QString StreamedLines(OutputFormat format, const FileVerdict& verdict, bool with
 QByteArray JunitReport(const QList<FileVerdict>& verdicts, double seconds,
                        const QDateTime& timestamp);
 // A SARIF 2.1.0 log: one run, one rule per error code, one result per error.
-QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccessful);
+QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccessful,
+                       const RunFacts& facts = {});
 // One line per error, "PATH:LINE:COLUMN: error: MESSAGE" (the GNU form); nothing for a valid
 // file.
 // The line that ends the text output: how many files, valid, invalid and skipped, and the time.

@@ -594,11 +594,42 @@ private slots:
         for (const QJsonValue& rule : rules)
             ruleIds.insert(rule.toObject()["id"].toString());
         QCOMPARE(ruleIds.size(), rules.size());
+        QSet<QString> fingerprints;
         for (const QJsonValue& result : results) {
             const QJsonObject r = result.toObject();
             QCOMPARE(rules[r["ruleIndex"].toInt()].toObject()["id"].toString(),
                      r["ruleId"].toString());
+            fingerprints.insert(r["partialFingerprints"]["brellixFinding/v1"].toString());
         }
+        // Each finding has an identity of its own; each rule says what its code means.
+        QCOMPARE(fingerprints.size(), results.size());
+        QVERIFY(!fingerprints.contains(QString()));
+        for (const QJsonValue& rule : rules) {
+            const QString meaning = rule["fullDescription"]["text"].toString();
+            QVERIFY2(!meaning.isEmpty() && !rule["shortDescription"]["text"].toString().startsWith(
+                                               "XML parser error"),
+                     qPrintable(meaning));
+            if (rule["id"].toString() == "XML76")
+                QVERIFY(meaning.contains("not well-formed"));
+        }
+        // One category per shard, and the whole run's; paths below the working folder are
+        // relative to %SRCROOT%.
+        QCOMPARE(run["automationDetails"]["id"].toString(), QString("brellix-check/"));
+        Start inTree;
+        inTree.folder = tree;
+        const QJsonObject shard =
+            QJsonDocument::fromJson(
+                check({"--format", "sarif", "--shard", "2/3", "."}, inTree).out.toUtf8())
+                .object()["runs"]
+                .toArray()[0]
+                .toObject();
+        QCOMPARE(shard["automationDetails"]["id"].toString(),
+                 QString("brellix-check/shard-2-of-3/"));
+        QVERIFY(shard["originalUriBaseIds"]["%SRCROOT%"]["uri"].toString().endsWith("/"));
+        for (const QJsonValue& result : shard["results"].toArray())
+            QCOMPARE(result["locations"][0]["physicalLocation"]["artifactLocation"]["uriBaseId"]
+                         .toString(),
+                     QString("%SRCROOT%"));
         // Three invalid files of the corpus, the control character, two errors of many.xml
         // and more, and the missing file.
         QVERIFY2(results.size() >= 7, qPrintable(sarif.out));
