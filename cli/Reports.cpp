@@ -438,9 +438,12 @@ QByteArray SarifReport(const QList<FileVerdict>& verdicts, bool executionSuccess
                  QJsonArray{QJsonObject{{QStringLiteral("physicalLocation"), physical}}}}});
         }
     }
-    const QJsonObject driver{{QStringLiteral("name"), QStringLiteral("brellix-check")},
-                             {QStringLiteral("version"), QStringLiteral(BRELLIX_VERSION)},
-                             {QStringLiteral("rules"), rules}};
+    // Where to learn more about the tool: its manual, wherever it is installed.
+    const QJsonObject driver{
+        {QStringLiteral("name"), QStringLiteral("brellix-check")},
+        {QStringLiteral("informationUri"), QStringLiteral("man:brellix-check(1)")},
+        {QStringLiteral("version"), QStringLiteral(BRELLIX_VERSION)},
+        {QStringLiteral("rules"), rules}};
     // Each shard is a category of its own: code scanning takes one run per category.
     const QString category =
         facts.shards > 0
