@@ -1,6 +1,7 @@
 // Checking files on worker threads with results taken in queue order, and the worker pool
 // behind the checking run and the command-line checker.
 
+#include "common/ProcessLimits.h"
 #include "parse/ParserMemory.h"
 #include "running/CheckQueue.h"
 #include "running/WorkerPool.h"
@@ -277,6 +278,27 @@ private slots:
         const int restricted = WorkerThreadCount(0);
         QCOMPARE(::sched_setaffinity(0, sizeof all, &all), 0);
         QCOMPARE(restricted, 1);
+
+        // A cgroup's quota: of the process's own group or of one above it, v2 or v1, rounded
+        // up; "max" and -1 set none.
+        TestFolder cgroups;
+        const auto quota = [&](const QByteArray& groups) {
+            cgroups.write("self-cgroup", groups);
+            return ProcessorsWithinQuota(8, cgroups.path("self-cgroup").toStdString(),
+                                         cgroups.path("sys").toStdString());
+        };
+        cgroups.write("sys/ci/job/cpu.max", "100000 100000\n");
+        cgroups.write("sys/ci/cpu.max", "max 100000\n");
+        QCOMPARE(quota("0::/ci/job\n"), 1);
+        cgroups.write("sys/ci/job/cpu.max", "max 100000\n");
+        cgroups.write("sys/ci/cpu.max", "250000 100000\n");
+        QCOMPARE(quota("0::/ci/job\n"), 3);
+        cgroups.write("sys/cpu/docker/x/cpu.cfs_quota_us", "150000\n");
+        cgroups.write("sys/cpu/docker/x/cpu.cfs_period_us", "100000\n");
+        QCOMPARE(quota("5:cpu,cpuacct:/docker/x\n"), 2);
+        cgroups.write("sys/cpu/docker/x/cpu.cfs_quota_us", "-1\n");
+        QCOMPARE(quota("5:cpu,cpuacct:/docker/x\n"), 8);
+        QCOMPARE(quota("5:memory:/docker/x\n"), 8);
     }
 };
 

@@ -47,9 +47,10 @@ std::optional<int> quotaProcessors(const CgroupFolder& folder) {
 
 }  // namespace
 
-std::vector<CgroupFolder> CgroupFolders(const std::string& controller) {
+std::vector<CgroupFolder> CgroupFolders(const std::string& controller,
+                                        const std::string& groupsFile, const std::string& root) {
     std::vector<CgroupFolder> folders;
-    std::ifstream groups("/proc/self/cgroup");
+    std::ifstream groups(groupsFile);
     std::string line;
     while (std::getline(groups, line)) {
         // "0::/path" (v2) or "N:controller,...:/path" (v1).
@@ -61,10 +62,10 @@ std::vector<CgroupFolder> CgroupFolders(const std::string& controller) {
         const std::string path = line.substr(second + 1);
         if (controllers.empty()) {
             // Mounted alone, or beside the v1 controllers.
-            addGroups(folders, "/sys/fs/cgroup", path, true);
-            addGroups(folders, "/sys/fs/cgroup/unified", path, true);
+            addGroups(folders, root, path, true);
+            addGroups(folders, root + "/unified", path, true);
         } else if (("," + controllers + ",").find("," + controller + ",") != std::string::npos) {
-            addGroups(folders, "/sys/fs/cgroup/" + controller, path, false);
+            addGroups(folders, root + "/" + controller, path, false);
         }
     }
     return folders;
@@ -76,7 +77,12 @@ int UsableProcessorCount() {
     CPU_ZERO(&set);
     if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
         count = CPU_COUNT(&set);
-    for (const CgroupFolder& folder : CgroupFolders("cpu"))
+    return ProcessorsWithinQuota(count, "/proc/self/cgroup", "/sys/fs/cgroup");
+}
+
+int ProcessorsWithinQuota(int available, const std::string& groups, const std::string& root) {
+    int count = available;
+    for (const CgroupFolder& folder : CgroupFolders("cpu", groups, root))
         if (const std::optional<int> quota = quotaProcessors(folder))
             count = std::min(count, *quota);
     return std::max(1, count);
