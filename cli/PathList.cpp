@@ -1,6 +1,6 @@
 #include "PathList.h"
 
-#include "Descriptor.h"
+#include "files/Descriptor.h"
 #include "files/PathUtil.h"
 
 #include "VisibleText.h"

@@ -1,6 +1,6 @@
 #include "StreamInput.h"
 
-#include "Descriptor.h"
+#include "files/Descriptor.h"
 
 #include "files/PathUtil.h"
 #include "parse/ParserMemory.h"

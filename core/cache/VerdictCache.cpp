@@ -1,5 +1,6 @@
 #include "cache/VerdictCache.h"
 
+#include "files/Descriptor.h"
 #include "files/PathUtil.h"
 
 #include <QDataStream>
@@ -43,21 +44,6 @@ std::int64_t nowNs() {
 std::int64_t nowSeconds() {
     return nowNs() / 1'000'000'000;
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 FileState stateOf(const QByteArray& encodedPath) {
     FileState state;

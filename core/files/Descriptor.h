@@ -6,7 +6,7 @@
 
 class Descriptor {
 public:
-    Descriptor(int fd, bool owned) : fd_(fd), owned_(owned) {}
+    explicit Descriptor(int fd, bool owned = true) : fd_(fd), owned_(owned) {}
     ~Descriptor() {
         if (owned_ && fd_ >= 0)
             ::close(fd_);
