@@ -23,6 +23,23 @@ std::optional<OutputFormat> OutputFormatNamed(const QString& name) {
     return *found;
 }
 
+std::variant<std::pair<OutputFormat, QString>, QString> OutputNamed(const QString& value) {
+    const qsizetype colon = value.indexOf(QLatin1Char(':'));
+    const QString name = value.left(colon);
+    if (colon <= 0 || colon == value.size() - 1)
+        return QStringLiteral(
+                   "--output needs FORMAT:FILE (for instance junit:report.xml), not "
+                   "'%1'")
+            .arg(Visible(value));
+    const std::optional<OutputFormat> format = OutputFormatNamed(name);
+    if (!format)
+        return QStringLiteral(
+                   "unknown format '%1' in --output (text, json, junit, gnu, github, "
+                   "sarif or gitlab)")
+            .arg(Visible(name));
+    return std::pair{*format, value.mid(colon + 1)};
+}
+
 std::optional<CiShard> CiShardOfEnvironment() {
     struct System {
         const char* index;
@@ -337,18 +354,10 @@ Parsed ParseArguments(const QStringList& arguments, Output& out, Output& err) {
         return usageError(QStringLiteral("--catalog needs a file name"));
     options.excludes = parser.values(exclude);
     for (const QString& value : parser.values(output)) {
-        const qsizetype colon = value.indexOf(QLatin1Char(':'));
-        const QString name = value.left(colon);
-        if (colon <= 0 || colon == value.size() - 1)
-            return usageError(QStringLiteral("--output needs FORMAT:FILE (for instance "
-                                             "junit:report.xml), not '%1'")
-                                  .arg(Visible(value)));
-        if (!OutputFormatNamed(name))
-            return usageError(
-                QStringLiteral("unknown format '%1' in --output (text, json, junit, gnu, github, "
-                               "sarif or gitlab)")
-                    .arg(Visible(name)));
-        options.outputs.emplace_back(*OutputFormatNamed(name), value.mid(colon + 1));
+        auto named = OutputNamed(value);
+        if (const QString* why = std::get_if<QString>(&named))
+            return usageError(*why);
+        options.outputs.push_back(std::get<std::pair<OutputFormat, QString>>(std::move(named)));
     }
     options.cache = parser.isSet(cache);
     options.cacheLocation = parser.value(cacheLocation);

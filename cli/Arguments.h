@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include <optional>
+#include <utility>
+#include <variant>
 
 struct Parsed {
     std::optional<CheckOptions> options;
@@ -15,6 +17,8 @@ struct Parsed {
 
 // The output format of a name of --format ("text", "json" ...); nothing for another name.
 std::optional<OutputFormat> OutputFormatNamed(const QString& name);
+// The format and file of an --output FORMAT:FILE value, or the usage error that refuses it.
+std::variant<std::pair<OutputFormat, QString>, QString> OutputNamed(const QString& value);
 
 // The shard that the CI system the process runs in gives it (the first system whose two
 // variables are set); `error` when their values name none.

@@ -223,14 +223,14 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
         timer.start();
         const auto stream = streams.constFind(path);
         XmlCheckOptions own = checkOptions;
-        own.schemas = project->schemasFor(path);
+        const ProjectRule* rule = project->ruleFor(path);
+        own.schemas = project->schemasOf(rule);
         CheckResult result;
         if (stream != streams.cend()) {
             result = CheckStreamArgument(path, *stream, own);
         } else if (cache && !(own.schemas && own.schemas->usesHints())) {
             // The schemas that documents name are compiled once for all of them: what that
             // read is not each document's, so those checks are not kept.
-            const ProjectRule* rule = project->ruleFor(path);
             CachedCheck checked = cache->check(
                 path,
                 askedOfEvery + (rule ? ruleContexts.value(rule) : QByteArrayLiteral("default")),
@@ -245,7 +245,7 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
         return result;
     });
     QList<FileVerdict> verdicts;
-    std::vector<QString> outputTexts(options.outputs.size());
+
     QStringList validRows;
     QStringList invalidRows;
     // A folder that cannot be read has its verdict already; its check is only a placeholder
@@ -287,41 +287,29 @@ int runCheck(const CheckOptions& options, Output& out, Output& err) {
             out.write(lines);
             out.flush();
         }
-        for (std::size_t i = 0; i < options.outputs.size(); ++i)
-            outputTexts[i] += StreamedLines(options.outputs[i].first, verdict, options.report,
-                                            options.quiet, false);
         verdicts.append(std::move(verdict));
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
 
     const bool listsWritten = WriteLists(options, validRows, invalidRows, err);
     trouble = trouble || !listsWritten;
-    const auto report = [&](OutputFormat format) {
-        switch (format) {
-            case OutputFormat::Json:
-                return JsonReport(verdicts, gathered.skipped,
-                                  options.timing ? std::optional<double>(seconds) : std::nullopt,
-                                  options.errorsPerFile > 1, options.quiet, cached.load(),
-                                  RunFacts{options.shard, options.shardCount, options.shardBySize});
-            case OutputFormat::Junit:
-                return JunitReport(verdicts, seconds, started);
-            case OutputFormat::Sarif:
-                return SarifReport(
-                    verdicts, !trouble,
-                    RunFacts{options.shard, options.shardCount, options.shardBySize});
-            case OutputFormat::Gitlab:
-                return GitlabReport(verdicts);
-
-            default:
-                return QByteArray();
-        }
-    };
+    FinishedRun finished;
+    finished.skipped = gathered.skipped;
+    finished.jsonSeconds = options.timing ? std::optional<double>(seconds) : std::nullopt;
+    finished.seconds = seconds;
+    finished.started = started;
+    finished.allErrors = options.errorsPerFile > 1;
+    finished.onlyInvalid = options.quiet;
+    finished.withReport = options.report;
+    finished.cached = cached.load();
+    finished.facts = RunFacts{options.shard, options.shardCount, options.shardBySize};
+    finished.successful = !trouble;
     std::vector<QByteArray> outputBytes;
-    for (std::size_t i = 0; i < options.outputs.size(); ++i)
-        outputBytes.push_back(ShownText(outputTexts[i]).toUtf8() +
-                              report(options.outputs[i].first));
+    for (const auto& output : options.outputs)
+        outputBytes.push_back(WholeReport(output.first, verdicts, finished));
     trouble = !WriteOutputs(options, outputBytes, err) || trouble;
-    out.write(report(options.format));
+    finished.successful = !trouble;
+    out.write(FinishedReport(options.format, verdicts, finished));
     out.flush();
     if (gathered.skipped.total() > 0 && !options.quiet)
         err.write(SkippedText(gathered.skipped));

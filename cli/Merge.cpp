@@ -155,13 +155,10 @@ int RunMergeCommand(const QStringList& arguments, Output& out, Output& err) {
     options.report = parser.isSet(report);
     options.quiet = parser.isSet(quiet);
     for (const QString& value : parser.values(output)) {
-        const qsizetype colon = value.indexOf(QLatin1Char(':'));
-        const std::optional<OutputFormat> named =
-            colon > 0 ? OutputFormatNamed(value.left(colon)) : std::nullopt;
-        if (!named || colon == value.size() - 1)
-            return usageError(
-                QStringLiteral("--output needs FORMAT:FILE, not '%1'").arg(Visible(value)));
-        options.outputs.emplace_back(*named, value.mid(colon + 1));
+        auto named = OutputNamed(value);
+        if (const QString* why = std::get_if<QString>(&named))
+            return usageError(*why);
+        options.outputs.push_back(std::get<std::pair<OutputFormat, QString>>(std::move(named)));
     }
     const QStringList files = parser.positionalArguments();
     if (files.isEmpty())
@@ -239,32 +236,23 @@ int RunMergeCommand(const QStringList& arguments, Output& out, Output& err) {
         invalid = invalid || !verdict.result.loaded;
         verdict.position = -1;  // the merged run is whole
     }
-    const auto reportOf = [&](OutputFormat kind) {
-        switch (kind) {
-            case OutputFormat::Json:
-                return JsonReport(verdicts, first.skipped, std::nullopt, allErrors, options.quiet,
-                                  cached);
-            case OutputFormat::Junit:
-                return JunitReport(verdicts, 0, QDateTime::currentDateTimeUtc());
-            case OutputFormat::Sarif:
-                return SarifReport(verdicts, !trouble);
-            case OutputFormat::Gitlab:
-                return GitlabReport(verdicts);
-            default:
-                return QByteArray();
-        }
-    };
+    FinishedRun finished;
+    finished.skipped = first.skipped;
+    finished.started = QDateTime::currentDateTimeUtc();
+    finished.allErrors = allErrors;
+    finished.onlyInvalid = options.quiet;
+    finished.withReport = options.report;
+    finished.cached = cached;
+    finished.successful = !trouble;
+    // On the console as a run writes it (in the terminal's encoding); the files in UTF-8.
     for (const FileVerdict& verdict : verdicts)
         out.write(StreamedLines(options.format, verdict, options.report, options.quiet, false));
     std::vector<QByteArray> contents;
-    for (const auto& [kind, file] : options.outputs) {
-        QString lines;
-        for (const FileVerdict& verdict : verdicts)
-            lines += StreamedLines(kind, verdict, options.report, options.quiet, false);
-        contents.push_back(ShownText(lines).toUtf8() + reportOf(kind));
-    }
+    for (const auto& output : options.outputs)
+        contents.push_back(WholeReport(output.first, verdicts, finished));
     trouble = !WriteOutputs(options, contents, err) || trouble;
-    out.write(reportOf(options.format));
+    finished.successful = !trouble;
+    out.write(FinishedReport(options.format, verdicts, finished));
     out.flush();
     if (options.format == OutputFormat::Text && !options.quiet)
         err.message(TextSummary(verdicts, first.skipped, 0));

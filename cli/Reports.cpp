@@ -263,6 +263,31 @@ QString StreamedLines(OutputFormat format, const FileVerdict& verdict, bool with
     }
 }
 
+QByteArray FinishedReport(OutputFormat format, const QList<FileVerdict>& verdicts,
+                          const FinishedRun& run) {
+    switch (format) {
+        case OutputFormat::Json:
+            return JsonReport(verdicts, run.skipped, run.jsonSeconds, run.allErrors,
+                              run.onlyInvalid, run.cached, run.facts);
+        case OutputFormat::Junit:
+            return JunitReport(verdicts, run.seconds, run.started);
+        case OutputFormat::Sarif:
+            return SarifReport(verdicts, run.successful, run.facts);
+        case OutputFormat::Gitlab:
+            return GitlabReport(verdicts);
+        default:
+            return QByteArray();
+    }
+}
+
+QByteArray WholeReport(OutputFormat format, const QList<FileVerdict>& verdicts,
+                       const FinishedRun& run) {
+    QString lines;
+    for (const FileVerdict& verdict : verdicts)
+        lines += StreamedLines(format, verdict, run.withReport, run.onlyInvalid, false);
+    return ShownText(lines).toUtf8() + FinishedReport(format, verdicts, run);
+}
+
 QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& skipped,
                       std::optional<double> seconds, bool allErrors, bool onlyInvalid, int cached,
                       const RunFacts& facts) {

@@ -53,6 +53,27 @@ QList<ParseErrorReport> ErrorsOf(const FileVerdict& verdict);
 QByteArray JsonReport(const QList<FileVerdict>& verdicts, const SkippedFiles& skipped,
                       std::optional<double> seconds, bool allErrors, bool onlyInvalid,
                       int cached = 0, const RunFacts& facts = {});
+// What the reports made whole at the end of a run need besides the verdicts.
+struct FinishedRun {
+    SkippedFiles skipped;
+    std::optional<double> jsonSeconds;  // the run time, for json (--timing)
+    double seconds = 0;
+    QDateTime started;
+    bool allErrors = false;
+    bool onlyInvalid = false;  // --quiet
+    bool withReport = false;   // --report
+    int cached = 0;
+    bool successful = true;  // no trouble (SARIF's executionSuccessful)
+    RunFacts facts;
+};
+// The report in `format` that is made at the end (json, junit, sarif, gitlab); empty for the
+// others.
+QByteArray FinishedReport(OutputFormat format, const QList<FileVerdict>& verdicts,
+                          const FinishedRun& run);
+// The whole report in `format`: the lines of every verdict, then the report made at the end.
+QByteArray WholeReport(OutputFormat format, const QList<FileVerdict>& verdicts,
+                       const FinishedRun& run);
+
 // What a verdict adds to a report that is written as the run goes (text, gnu, github); empty
 // for the others, which are made whole at the end.
 QString StreamedLines(OutputFormat format, const FileVerdict& verdict, bool withReport, bool quiet,

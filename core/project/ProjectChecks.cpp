@@ -74,7 +74,10 @@ const std::vector<RecordedRead>& ProjectChecks::compileReads(const ProjectRule& 
 }
 
 std::shared_ptr<const SchemaSet> ProjectChecks::schemasFor(const QString& path) const {
-    const ProjectRule* rule = ruleFor(path);
+    return schemasOf(ruleFor(path));
+}
+
+std::shared_ptr<const SchemaSet> ProjectChecks::schemasOf(const ProjectRule* rule) const {
     if (rule == nullptr)
         return nullptr;
     return schemas_[static_cast<std::size_t>(rule - config_.rules.data())];

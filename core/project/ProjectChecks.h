@@ -23,6 +23,8 @@ public:
     const ProjectConfig& config() const { return config_; }
     // The schemas that the file at `path` is checked against; null: the default check.
     std::shared_ptr<const SchemaSet> schemasFor(const QString& path) const;
+    // The schemas of `rule` (one of config().rules, or null: none).
+    std::shared_ptr<const SchemaSet> schemasOf(const ProjectRule* rule) const;
     // The rule that applies to the file at `path`; null: none (the default check).
     const ProjectRule* ruleFor(const QString& path) const;
     // What compiling the schema of `rule` (one of config().rules) read.
